@@ -15,6 +15,10 @@ void *of_calloc(size_t nmemb, size_t size);
 void *of_realloc(void *ptr, size_t size);
 void of_free(void *ptr);
 
+/* Process-wide diagnostic level of the codec layers; every session creation
+ * overwrites it. */
+extern unsigned int of_verbosity;
+
 #ifdef __cplusplus
 }
 #endif

@@ -5,6 +5,8 @@
 #include "zvfec/codec_session.h"
 
 extern "C" {
+unsigned int of_verbosity = 0;
+
 void *of_malloc(size_t size) { return std::malloc(size); }
 void *of_calloc(size_t nmemb, size_t size) { return std::calloc(nmemb, size); }
 void *of_realloc(void *ptr, size_t size) { return std::realloc(ptr, size); }

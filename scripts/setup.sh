@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and benchmarking need,
-# and only those that are missing. Run as root (or with sudo) on Debian 12.
+# Installs the Debian packages of the named groups (scripts/packages/<group>.txt;
+# default: base), and only those that are missing. Run as root on Debian 12.
 set -euo pipefail
-
-packages=(
-  cmake g++ make pkg-config binutils
-  libgtest-dev libgmock-dev        # tests
-  libbenchmark-dev libisal-dev     # benchmarks (ISA-L is the yardstick peer)
-  clang-format
-)
+here="$(cd "$(dirname "$0")" && pwd)"
+groups=("$@")
+((${#groups[@]})) || groups=(base)
 
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+for g in "${groups[@]}"; do
+  while read -r p; do
+    p="${p%%#*}"
+    p="${p//[[:space:]]/}"
+    [ -n "$p" ] || continue
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done <"$here/packages/$g.txt"
 done
 
 if ((${#missing[@]})); then

@@ -1,0 +1,29 @@
+#include "binary/of_matrix_convert.h"
+
+void of_mod2sparse_to_dense(of_mod2sparse *m, of_mod2dense *r) {
+  if (static_cast<uint32_t>(m->n_rows) > r->n_rows ||
+      static_cast<uint32_t>(m->n_cols) > r->n_cols) {
+    return;
+  }
+  of_mod2dense_clear(r);
+  for (int32_t i = 0; i < m->n_rows; ++i) {
+    for (of_mod2entry *e = of_mod2sparse_first_in_row(m, static_cast<uint32_t>(i));
+         !of_mod2sparse_at_end(e); e = of_mod2sparse_next_in_row(e)) {
+      of_mod2dense_set(r, static_cast<uint32_t>(i), static_cast<uint32_t>(e->col), 1);
+    }
+  }
+}
+
+bool of_mod2dense_to_sparse(const of_mod2dense *m, of_mod2sparse *r) {
+  if (m->n_rows > static_cast<uint32_t>(r->n_rows) ||
+      m->n_cols > static_cast<uint32_t>(r->n_cols)) {
+    return true;
+  }
+  of_mod2sparse_clear(r);
+  for (uint32_t i = 0; i < m->n_rows; ++i) {
+    for (uint32_t j = 0; j < m->n_cols; ++j) {
+      if (of_mod2dense_get(m, i, j) && of_mod2sparse_insert(r, i, j) == nullptr) return false;
+    }
+  }
+  return true;
+}

@@ -1,0 +1,265 @@
+#include "binary/of_matrix_dense.h"
+
+#include <cstring>
+
+#include "binary/of_hamming_weight.h"
+#include "binary/of_tools.h"
+#include "zvfec/codec_session.h"
+
+namespace {
+
+constexpr uint32_t kAllOnes = 0xFFFFFFFFu;
+
+// Mask of the bits of a row's last word that lie inside the matrix.
+of_mod2word last_word_mask(uint32_t n_cols) {
+  const uint32_t used = n_cols & 31u;
+  return used == 0 ? kAllOnes : (of_mod2word{1} << used) - 1;
+}
+
+// Builds the record around a bits block that the caller hands over.
+of_mod2dense *wrap_bits(uint32_t n_rows, uint32_t n_cols, of_mod2word *bits) {
+  auto *m = static_cast<of_mod2dense *>(of_calloc(1, sizeof(of_mod2dense)));
+  auto **rows = static_cast<of_mod2word **>(of_calloc(n_rows, sizeof(of_mod2word *)));
+  if (m == nullptr || rows == nullptr) {
+    of_free(m);
+    of_free(rows);
+    of_free(bits);
+    return nullptr;
+  }
+  m->n_rows = n_rows;
+  m->n_cols = n_cols;
+  m->n_words = (n_cols + 31) >> 5;
+  m->row = rows;
+  m->bits = bits;
+  for (uint32_t j = 0; j < n_rows; ++j) m->row[j] = bits + static_cast<size_t>(j) * m->n_words;
+  return m;
+}
+
+}  // namespace
+
+of_mod2dense *of_mod2dense_allocate(uint32_t n_rows, uint32_t n_cols) {
+  if (n_rows == 0 || n_cols == 0) return nullptr;
+  const uint64_t words = uint64_t{n_rows} * ((uint64_t{n_cols} + 31) >> 5);
+  if (words > SIZE_MAX / sizeof(of_mod2word)) return nullptr;
+  auto *bits = static_cast<of_mod2word *>(of_calloc(words, sizeof(of_mod2word)));
+  if (bits == nullptr) return nullptr;
+  return wrap_bits(n_rows, n_cols, bits);
+}
+
+void of_mod2dense_free(of_mod2dense *m) {
+  if (m == nullptr) return;
+  of_free(m->bits);
+  of_free(m->row);
+  of_free(m);
+}
+
+void of_mod2dense_clear(of_mod2dense *m) {
+  std::memset(m->bits, 0, size_t{m->n_rows} * m->n_words * sizeof(of_mod2word));
+}
+
+void of_mod2dense_copy(of_mod2dense *m, of_mod2dense *r) {
+  if (m->n_rows > r->n_rows || m->n_cols > r->n_cols) return;
+  const size_t tail = r->n_words - m->n_words;
+  for (uint32_t i = 0; i < m->n_rows; ++i) {
+    std::memcpy(r->row[i], m->row[i], m->n_words * sizeof(of_mod2word));
+    std::memset(r->row[i] + m->n_words, 0, tail * sizeof(of_mod2word));
+  }
+  for (uint32_t i = m->n_rows; i < r->n_rows; ++i) {
+    std::memset(r->row[i], 0, r->n_words * sizeof(of_mod2word));
+  }
+}
+
+void of_mod2dense_copyrows(of_mod2dense *m, of_mod2dense *r, const uint32_t *rows) {
+  if (m->n_cols > r->n_cols) return;
+  of_mod2dense_clear(r);
+  for (uint32_t i = 0; i < r->n_rows; ++i) {
+    if (rows[i] >= m->n_rows) break;
+    std::memcpy(r->row[i], m->row[rows[i]], m->n_words * sizeof(of_mod2word));
+  }
+}
+
+void of_mod2dense_copycols(of_mod2dense *m, of_mod2dense *r, const uint32_t *cols) {
+  if (m->n_rows > r->n_rows) return;
+  for (uint32_t j = 0; j < r->n_cols; ++j) {
+    for (uint32_t i = 0; i < m->n_rows; ++i) {
+      of_mod2dense_set(r, i, j, of_mod2dense_get(m, i, cols[j]));
+    }
+  }
+}
+
+uint32_t of_mod2dense_get(const of_mod2dense *m, uint32_t row, uint32_t col) {
+  return (m->row[row][col >> 5] >> (col & 31u)) & 1u;
+}
+
+int32_t of_mod2dense_set(of_mod2dense *m, uint32_t row, uint32_t col, uint32_t value) {
+  if (row >= m->n_rows || col >= m->n_cols) return -1;
+  of_mod2word &w = m->row[row][col >> 5];
+  const of_mod2word bit = of_mod2word{1} << (col & 31u);
+  w = value != 0 ? (w | bit) : (w & ~bit);
+  return 0;
+}
+
+uint32_t of_mod2dense_flip(of_mod2dense *m, uint32_t row, uint32_t col) {
+  if (row >= m->n_rows || col >= m->n_cols) return kAllOnes;
+  of_mod2word &w = m->row[row][col >> 5];
+  w ^= of_mod2word{1} << (col & 31u);
+  return (w >> (col & 31u)) & 1u;
+}
+
+double of_mod2dense_density(const of_mod2dense *m) {
+  uint64_t ones = 0;
+  for (uint32_t i = 0; i < m->n_rows; ++i) ones += of_mod2dense_row_weight(m, i);
+  return static_cast<double>(ones) / (static_cast<double>(m->n_rows) * m->n_cols);
+}
+
+uint32_t of_mod2dense_row_is_empty(const of_mod2dense *m, uint32_t row) {
+  for (uint32_t k = 0; k < m->n_words; ++k) {
+    if (m->row[row][k] != 0) return 0;
+  }
+  return 1;
+}
+
+uint32_t of_mod2dense_row_weight(const of_mod2dense *m, uint32_t row) {
+  if (row >= m->n_rows) return kAllOnes;
+  uint32_t w = 0;
+  for (uint32_t k = 0; k < m->n_words; ++k) w += of_hweight32_table(m->row[row][k]);
+  return w;
+}
+
+uint32_t of_mod2dense_col_weight(const of_mod2dense *m, uint32_t col) {
+  if (col >= m->n_cols) return kAllOnes;
+  uint32_t w = 0;
+  for (uint32_t i = 0; i < m->n_rows; ++i) w += of_mod2dense_get(m, i, col);
+  return w;
+}
+
+uint32_t of_mod2dense_row_weight_ignore_first(const of_mod2dense *m, uint32_t i,
+                                              uint32_t nb_ignore) {
+  if (i >= m->n_rows) return kAllOnes;
+  const uint32_t skip = nb_ignore >> 5;
+  if (skip >= m->n_words) return 0;
+  return of_hweight_array(m->row[i] + skip, static_cast<int32_t>(m->n_cols - 32 * skip));
+}
+
+void of_mod2dense_xor_rows(of_mod2dense *m, uint16_t from, uint16_t to) {
+  of_mod2word *dst = m->row[to];
+  const of_mod2word *src = m->row[from];
+  for (uint32_t k = 0; k < m->n_words; ++k) dst[k] ^= src[k];
+}
+
+uint32_t of_mod2dense_write(FILE *f, const of_mod2dense *m) {
+  of_intio_write(f, static_cast<int32_t>(m->n_rows));
+  if (std::ferror(f)) return 0;
+  of_intio_write(f, static_cast<int32_t>(m->n_cols));
+  if (std::ferror(f)) return 0;
+  for (uint32_t i = 0; i < m->n_rows; ++i) {
+    for (uint32_t k = 0; k < m->n_words; ++k) {
+      of_intio_write(f, static_cast<int32_t>(m->row[i][k]));
+      if (std::ferror(f)) return 0;
+    }
+  }
+  return 1;
+}
+
+of_mod2dense *of_mod2dense_read(FILE *f) {
+  const int32_t n_rows = of_intio_read(f);
+  const int32_t n_cols = of_intio_read(f);
+  if (std::feof(f) || std::ferror(f) || n_rows <= 0 || n_cols <= 0) return nullptr;
+  const uint32_t n_words = (static_cast<uint32_t>(n_cols) + 31) >> 5;
+  const uint64_t total = uint64_t{static_cast<uint32_t>(n_rows)} * n_words;
+  if (total > OF_MOD2DENSE_READ_MAX_WORDS) return nullptr;
+  // A forged header may promise far more than the file holds, so the block
+  // grows with the words that really arrive.
+  uint64_t capacity = 0;
+  of_mod2word *bits = nullptr;
+  const of_mod2word mask = last_word_mask(static_cast<uint32_t>(n_cols));
+  for (uint64_t k = 0; k < total; ++k) {
+    if (k == capacity) {
+      capacity = capacity == 0 ? 1024 : 2 * capacity;
+      if (capacity > total) capacity = total;
+      auto *grown = static_cast<of_mod2word *>(of_realloc(bits, capacity * sizeof(of_mod2word)));
+      if (grown == nullptr) {
+        of_free(bits);
+        return nullptr;
+      }
+      bits = grown;
+    }
+    const auto w = static_cast<of_mod2word>(of_intio_read(f));
+    const bool last_in_row = (k % n_words) == n_words - 1;
+    if (std::feof(f) || std::ferror(f) || (last_in_row && (w & ~mask) != 0)) {
+      of_free(bits);
+      return nullptr;
+    }
+    bits[k] = w;
+  }
+  return wrap_bits(static_cast<uint32_t>(n_rows), static_cast<uint32_t>(n_cols), bits);
+}
+
+void of_mod2dense_print(FILE *f, const of_mod2dense *m) {
+  for (uint32_t i = 0; i < m->n_rows; ++i) {
+    for (uint32_t j = 0; j < m->n_cols; ++j) {
+      std::fputs(of_mod2dense_get(m, i, j) ? " 1" : "  ", f);
+    }
+    std::fputc('\n', f);
+  }
+}
+
+void of_mod2dense_print_stats(FILE *f, const of_mod2dense *m) {
+  constexpr int kSlots = 1000;
+  auto *hist = static_cast<int *>(of_calloc(2 * kSlots, sizeof(int)));
+  if (hist == nullptr) return;
+  int *row_hist = hist;
+  int *col_hist = hist + kSlots;
+  int row_min = 9999999, row_max = 0, col_min = 9999999, col_max = 0;
+  uint64_t ones = 0;
+  for (uint32_t i = 0; i < m->n_rows; ++i) {
+    const int w = static_cast<int>(of_mod2dense_row_weight(m, i));
+    ones += static_cast<uint64_t>(w);
+    if (w < row_min) row_min = w;
+    if (w > row_max) row_max = w;
+    if (w < kSlots) ++row_hist[w];
+  }
+  for (uint32_t j = 0; j < m->n_cols; ++j) {
+    const int w = static_cast<int>(of_mod2dense_col_weight(m, j));
+    if (w < col_min) col_min = w;
+    if (w > col_max) col_max = w;
+    if (w < kSlots) ++col_hist[w];
+  }
+  const double aver_row = static_cast<double>(ones) / m->n_rows;
+  const double aver_col = static_cast<double>(ones) / m->n_cols;
+  const double col_density = aver_col / m->n_rows;
+  std::fprintf(f, " nb_col=%d  nb_row=%d \n", static_cast<int>(m->n_cols),
+               static_cast<int>(m->n_rows));
+  std::fprintf(f, " row_density=%f \n", aver_row / m->n_cols);
+  std::fprintf(f, " aver_nb_entry_per_row=%f \n", aver_row);
+  std::fprintf(f, " min_entry_per_row=%d \n", row_min);
+  std::fprintf(f, " max_entry_per_row=%d \n", row_max);
+  for (int w = row_min; w <= row_max && w < kSlots; ++w) {
+    std::fprintf(f, " nb_entry_row[%d]=%d \n", w, row_hist[w]);
+  }
+  std::fprintf(f, "------------------ \n");
+  std::fprintf(f, " col_density=%f \n", col_density);
+  std::fprintf(f, " aver_nb_entry_per_col=%f \n", aver_col);
+  std::fprintf(f, " min_entry_per_col=%d \n", col_min);
+  std::fprintf(f, " max_entry_per_col=%d \n", col_max);
+  for (int w = 0; w < kSlots; ++w) {
+    if (col_hist[w] > 0) std::fprintf(f, " nb_entry_col[%d]=%d \n", w, col_hist[w]);
+  }
+  std::fprintf(f, "------------------ \n");
+  std::fprintf(f, " matrix_density=%f \n", col_density);
+  of_free(hist);
+}
+
+void of_mod2dense_print_memory_info(const of_mod2dense *m) {
+  std::printf("m=%p\n", static_cast<const void *>(m));
+  std::printf("m->n_rows=%d\n", static_cast<int>(m->n_rows));
+  std::printf("m->n_cols=%d\n", static_cast<int>(m->n_cols));
+  std::printf("m->n_words=%d\n", static_cast<int>(m->n_words));
+  std::printf("m->row=%p\n", static_cast<const void *>(m->row));
+  std::printf(" m->row size = %zu\n", size_t{m->n_rows} * sizeof(of_mod2word *));
+  std::printf("m->bits=%p\n", static_cast<const void *>(m->bits));
+  std::printf(" m->bits size = %zu\n", size_t{m->n_rows} * m->n_words * sizeof(of_mod2word));
+  std::printf("sizeof(mod2word)=%zu\n", sizeof(of_mod2word));
+}
+
+void of_mod2dense_print_bitmap(const of_mod2dense * /*m*/, const char * /*file_name*/) {}

@@ -1,0 +1,74 @@
+#include "reed_solomon/gf_tables.h"
+
+namespace {
+
+// Carry-less product reduced by the field polynomial; only run by the
+// compiler while it fills the tables.
+constexpr gf slow_mul(unsigned a, unsigned b, unsigned poly, unsigned bits) {
+  unsigned product = 0;
+  for (unsigned i = 0; i < bits; ++i) {
+    if (b & (1u << i)) product ^= a;
+    a <<= 1;
+    if (a & (1u << bits)) a ^= poly;
+  }
+  return static_cast<gf>(product);
+}
+
+template <unsigned Bits, unsigned Poly>
+struct field_tables {
+  static constexpr unsigned order = 1u << Bits;
+
+  static constexpr std::array<gf, order> exp() {
+    std::array<gf, order> t{};
+    unsigned x = 1;
+    for (unsigned i = 0; i < order; ++i) {
+      t[i] = static_cast<gf>(x);
+      x = slow_mul(x, 2, Poly, Bits);
+    }
+    return t;
+  }
+  static constexpr std::array<int, order> log() {
+    std::array<int, order> t{};
+    const auto e = exp();
+    t[0] = static_cast<int>(order - 1);
+    for (unsigned i = 0; i + 1 < order; ++i) t[e[i]] = static_cast<int>(i);
+    return t;
+  }
+  static constexpr std::array<gf, order> inv() {
+    std::array<gf, order> t{};
+    for (unsigned a = 1; a < order; ++a)
+      for (unsigned b = 1; b < order; ++b)
+        if (slow_mul(a, b, Poly, Bits) == 1) t[a] = static_cast<gf>(b);
+    return t;
+  }
+  static constexpr std::array<std::array<gf, order>, order> mul() {
+    std::array<std::array<gf, order>, order> t{};
+    for (unsigned a = 0; a < order; ++a)
+      for (unsigned b = 0; b < order; ++b) t[a][b] = slow_mul(a, b, Poly, Bits);
+    return t;
+  }
+};
+
+using gf_2_8 = field_tables<8, 0x11D>;
+using gf_2_4 = field_tables<4, 0x13>;
+
+constexpr std::array<std::array<gf, 256>, 16> packed_mul() {
+  std::array<std::array<gf, 256>, 16> t{};
+  for (unsigned c = 0; c < 16; ++c)
+    for (unsigned b = 0; b < 256; ++b)
+      t[c][b] = static_cast<gf>(slow_mul(c, b >> 4, 0x13, 4) << 4 | slow_mul(c, b & 15, 0x13, 4));
+  return t;
+}
+
+}  // namespace
+
+extern constexpr std::array<gf, 256> of_gf_2_8_exp = gf_2_8::exp();
+extern constexpr std::array<int, 256> of_gf_2_8_log = gf_2_8::log();
+extern constexpr std::array<gf, 256> of_gf_2_8_inv = gf_2_8::inv();
+extern constexpr std::array<std::array<gf, 256>, 256> of_gf_2_8_mul_table = gf_2_8::mul();
+
+extern constexpr std::array<gf, 16> of_gf_2_4_exp = gf_2_4::exp();
+extern constexpr std::array<int, 16> of_gf_2_4_log = gf_2_4::log();
+extern constexpr std::array<gf, 16> of_gf_2_4_inv = gf_2_4::inv();
+extern constexpr std::array<std::array<gf, 16>, 16> of_gf_2_4_mul_table = gf_2_4::mul();
+extern constexpr std::array<std::array<gf, 256>, 16> of_gf_2_4_opt_mul_table = packed_mul();

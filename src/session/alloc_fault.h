@@ -1,0 +1,9 @@
+// Lets tests exercise the paths where memory runs out: the allocation
+// wrappers count their calls and refuse one chosen call.
+#pragma once
+
+// Makes the n-th following call (0 = the next one) of of_malloc, of_calloc or
+// of_realloc fail as if memory were exhausted; later calls succeed again. A
+// negative n cancels a pending failure. Returns the number of wrapper calls
+// made since the previous call of this function.
+long of_fail_nth_allocation(long n);

@@ -1,0 +1,28 @@
+// Codec entry points for originals that may be shorter than the block size.
+// A received media packet is untrusted and may end before BlockBytes; these
+// forms read such an original only up to its stated length and treat the
+// rest as zeros, without allocating. With every length equal to BlockBytes
+// they give exactly the results of zvfec_encode and zvfec_decode (which are
+// built on the same code).
+#ifndef ZV_CAUCHY_CAUCHY_BOUNDED_H
+#define ZV_CAUCHY_CAUCHY_BOUNDED_H
+
+#include "zvfec/cauchy.h"
+
+// Like zvfec_encode, but original j is readable only for lengths[j] bytes
+// (0 <= lengths[j] <= BlockBytes); its bytes beyond that count as zero and are
+// never read. Recovery blocks are written over their full BlockBytes.
+// Codes of zvfec_encode, plus -3 when lengths is null and -1 when a length is
+// outside 0 .. BlockBytes; on failure nothing is written.
+int zvfec_encode_bounded(cm256_encoder_params params, void **originals, const int *lengths,
+                         void **recoveryBlocks);
+
+// Like zvfec_decode, but a block blocks[i] that holds an original (Index < k)
+// is readable only for lengths[i] bytes (bytes beyond count as zero, never
+// read); recovery blocks are BlockBytes long and receive the full BlockBytes
+// of the original they are turned into. Codes of zvfec_decode, plus -3 when
+// lengths is null and -1 when an original's length is outside 0 .. BlockBytes;
+// on failure no block is changed.
+int zvfec_decode_bounded(cm256_encoder_params params, cm256_block *blocks, const int *lengths);
+
+#endif  // ZV_CAUCHY_CAUCHY_BOUNDED_H

@@ -93,6 +93,31 @@ INSTANTIATE_TEST_SUITE_P(Table, Rfc5170Matrix,
                                          StaircaseCase{10, 10, 10, 99},
                                          StaircaseCase{20000, 5000, 3, 0x7FFFFFFE}));
 
+// Known answers, worked out with a separate model of the construction whose
+// generator computes 16807 * state mod (2^31 - 1) directly.
+TEST(Rfc5170Matrix, KnownAnswers) {
+  struct Case {
+    uint32_t k, r, n1, seed;
+    bool extra;
+    Cells cells;
+  };
+  const Case cases[] = {
+      {6, 4, 3, 1, false, {{0, 0}, {0, 4}, {0, 5}, {0, 6}, {0, 7}, {0, 9}, {1, 0}, {1, 1}, {1, 5},
+                           {1, 7}, {1, 8}, {1, 9}, {2, 1}, {2, 2}, {2, 4}, {2, 6}, {2, 7}, {2, 8},
+                           {3, 2}, {3, 3}, {3, 4}, {3, 5}, {3, 6}, {3, 8}, {3, 9}}},
+      {3, 5, 3, 42, true, {{0, 0}, {0, 5}, {0, 6}, {0, 7}, {1, 0}, {1, 1}, {1, 5},
+                           {1, 7}, {2, 1}, {2, 2}, {2, 6}, {2, 7}, {3, 2}, {3, 3},
+                           {3, 5}, {3, 6}, {4, 3}, {4, 4}, {4, 5}, {4, 6}}},
+  };
+  for (const Case &c : cases) {
+    bool extra = !c.extra;
+    SparsePtr m(of_create_pchck_matrix_rfc5170_compliant(c.r, c.k + c.r, c.n1, c.seed, &extra));
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(cells_of(m.get()), c.cells) << "seed " << c.seed;
+    EXPECT_EQ(extra, c.extra);
+  }
+}
+
 TEST(Rfc5170Matrix, FlagTakesBothValues) {
   bool extra = true;
   SparsePtr dense(of_create_pchck_matrix_rfc5170_compliant(20, 120, 3, 1, &extra));

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -85,13 +86,16 @@ TEST_P(Rfc5170Matrix, HasTheStatedShape) {
   EXPECT_EQ(again_extra, extra);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Rfc5170Matrix,
-                         testing::Values(StaircaseCase{100, 20, 3, 1},
-                                         StaircaseCase{100, 20, 4, 2011},
-                                         StaircaseCase{2, 10, 3, 7},  // rows must be topped up
-                                         StaircaseCase{1, 5, 3, 7},   // one source column only
-                                         StaircaseCase{10, 10, 10, 99},
-                                         StaircaseCase{20000, 5000, 3, 0x7FFFFFFE}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, Rfc5170Matrix,
+    testing::Values(StaircaseCase{100, 20, 3, 1}, StaircaseCase{100, 20, 4, 2011},
+                    StaircaseCase{2, 10, 3, 7},  // rows must be topped up
+                    StaircaseCase{1, 5, 3, 7},   // one source column only
+                    StaircaseCase{10, 10, 10, 99}, StaircaseCase{20000, 5000, 3, 0x7FFFFFFE}),
+    [](const testing::TestParamInfo<StaircaseCase> &tpi) {
+      const StaircaseCase &c = tpi.param;
+      return "k" + std::to_string(c.k) + "_r" + std::to_string(c.r) + "_N" + std::to_string(c.n1);
+    });
 
 // Known answers, worked out with a separate model of the construction whose
 // generator computes 16807 * state mod (2^31 - 1) directly.
@@ -266,6 +270,10 @@ INSTANTIATE_TEST_SUITE_P(Table, TwoDMatrix,
                                          GridCase{10, 6, false, 0, 0},
                                          GridCase{12, 7, true, 3, 4},  // 3 rows of 4 columns
                                          GridCase{8, 6, true, 4, 2}, GridCase{5, 6, true, 5, 1},
-                                         GridCase{0, 6, false, 0, 0}));
+                                         GridCase{0, 6, false, 0, 0}),
+                         [](const testing::TestParamInfo<GridCase> &tpi) {
+                           return "k" + std::to_string(tpi.param.k) + "_r" +
+                                  std::to_string(tpi.param.r);
+                         });
 
 }  // namespace

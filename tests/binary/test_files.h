@@ -9,8 +9,9 @@
 
 class TempFile {
  public:
-  explicit TempFile(const std::string &name)
-      : path_(::testing::TempDir() + "zv_binary_" + std::to_string(counter_++) + "_" + name) {}
+  // Test cases may run as parallel processes, so the name carries the test's
+  // own name as well as a per-process counter.
+  explicit TempFile(const std::string &name) : path_(::testing::TempDir() + unique(name)) {}
   ~TempFile() { std::remove(path_.c_str()); }
   TempFile(const TempFile &) = delete;
   TempFile &operator=(const TempFile &) = delete;
@@ -38,6 +39,16 @@ class TempFile {
   FILE *open(const char *mode) const { return std::fopen(path_.c_str(), mode); }
 
  private:
+  static std::string unique(const std::string &name) {
+    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string test = info != nullptr ? std::string(info->test_suite_name()) + "." + info->name()
+                                       : std::string("none");
+    for (char &c : test) {
+      if (c == '/') c = '_';
+    }
+    return "zv_binary_" + test + "_" + std::to_string(counter_++) + "_" + name;
+  }
+
   static inline int counter_ = 0;
   std::string path_;
 };

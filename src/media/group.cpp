@@ -1,0 +1,122 @@
+#include "media/group.h"
+
+#include "media/log.h"
+#include "zv_rsfec.h"
+
+namespace zv {
+
+namespace {
+
+constexpr int kMaxSymbolLength = 0xFFFF;  // the header's 16-bit max_len field
+
+// Why an encode call is refused before anything is read beyond the argument
+// arrays' first entries, or null. Counts are checked before any array is walked.
+const char *argument_refusal(const EncodeArgs &a, const EncodeLimits &lim) {
+  if (a.med_packet == nullptr || a.med_packet_len == nullptr) return "no media packet array";
+  if (a.fec_number < 0) return "negative fec_number";
+  if (a.packet_number > lim.max_k) return "packet_number above the variant's limit";
+  if (a.fec_number > lim.max_r) return "fec_number above the variant's limit";
+  if (a.fec_number > 0 && (a.fec_packet == nullptr || a.fec_packet_len == nullptr))
+    return "no FEC packet array";
+  for (int i = 0; i < a.packet_number; ++i) {
+    if (a.med_packet[i] == nullptr && a.med_packet_len[i] > 0) return "null media packet";
+  }
+  return nullptr;
+}
+
+// Why the group's symbols do not fit the header or the FEC buffers, or null.
+const char *size_refusal(const EncodeArgs &a, const FecLayout &layout, int symbol_len) {
+  if (symbol_len > kMaxSymbolLength) return "symbol length beyond 65535";
+  const int needed = layout.packet_length(symbol_len);
+  for (int j = 0; j < a.fec_number; ++j) {
+    if (a.fec_packet[j] == nullptr) return "null FEC packet buffer";
+    if (a.fec_packet_len[j] < needed) return "FEC packet buffer shorter than header and symbol";
+  }
+  return nullptr;
+}
+
+// The sequence number at bytes 4-5 of a media buffer of the given stated
+// length; bytes beyond the length count as zero.
+uint16_t bounded_media_seq(const uint8_t *media, int len) {
+  if (len >= kMediaSeqOffset + 2) return media_seq(media);
+  const uint8_t hi = len > kMediaSeqOffset ? media[kMediaSeqOffset] : 0;
+  return static_cast<uint16_t>(hi << 8);
+}
+
+}  // namespace
+
+int prepare_encode(const EncodeArgs &a, const FecLayout &layout, const EncodeLimits &limits,
+                   EncodeGroup *group) {
+  if (a.packet_number <= 0) {
+    ZV_LOG(ZV_FEC_LOG_ERROR, "argument packet_number is illegal");
+    return -2;
+  }
+  const char *why = argument_refusal(a, limits);
+  const int symbol_len = why == nullptr ? symbol_length(a.med_packet_len, a.packet_number) : 0;
+  if (why == nullptr) why = size_refusal(a, layout, symbol_len);
+  if (why != nullptr) {
+    ZV_LOG(ZV_FEC_LOG_ERROR, "encode refused: %s (k=%d r=%d max_len=%d)\n", why, a.packet_number,
+           a.fec_number, symbol_len);
+    return -2;
+  }
+  const uint16_t base_seq = bounded_media_seq(a.med_packet[0], a.med_packet_len[0]);
+  ZV_LOG(ZV_FEC_LOG_INFO, "base_seq  %d\n", base_seq);
+  zero_fec_buffers(a.fec_packet, a.fec_packet_len, a.fec_number);
+
+  *group = {a.packet_number, a.fec_number, symbol_len, base_seq};
+  return 0;
+}
+
+void write_group_header(const EncodeArgs &a, const FecLayout &layout, const EncodeGroup &group,
+                        int j) {
+  RSRTPHEAD_VIDEO_V2 h{};
+  h.ver = layout.tag;
+  h.esi = static_cast<uint8_t>(group.k + j);
+  h.seq = group.base_seq;
+  h.k = static_cast<uint8_t>(group.k);
+  h.n_r = static_cast<uint8_t>(group.r);
+  h.max_len = static_cast<uint16_t>(group.symbol_len);
+  write_fec_header(a.fec_packet[j], layout, h);
+  a.fec_packet_len[j] = layout.packet_length(group.symbol_len);
+}
+
+int readable_media_length(const int *med_packet_len, int i, int symbol_len) {
+  const int len = med_packet_len[i];
+  return len < 0 ? 0 : (len > symbol_len ? symbol_len : len);
+}
+
+int begin_decode(const DecodeArgs &a, const FecLayout &layout, DecodeGroup *group) {
+  if (a.recovered_pkt_num == nullptr) return -2;
+  *a.recovered_pkt_num = 0;
+  if (a.received_fec_num <= 0) return -2;
+  if (a.received_fec_pkt == nullptr || a.received_fec_pkt_len == nullptr ||
+      a.recovered_pkt == nullptr || a.recovered_pkt_len == nullptr ||
+      (a.received_med_num > 0 &&
+       (a.received_med_pkt == nullptr || a.received_med_pkt_len == nullptr)))
+    return -2;
+  if (a.received_fec_pkt[0] == nullptr || a.received_fec_pkt_len[0] < layout.symbol_offset())
+    return -2;
+  const RSRTPHEAD_VIDEO_V2 h = read_fec_header(a.received_fec_pkt[0], layout);
+  group->k = h.k;
+  group->r = h.n_r;
+  group->n = h.k + h.n_r;
+  group->symbol_len = h.max_len;
+  group->base_seq = h.seq;
+  group->seqmask = h.seqmask;
+  ZV_LOG(ZV_FEC_LOG_INFO, "zv_rsfec_decode base_seq %d\n", group->base_seq);
+  ZV_LOG(ZV_FEC_LOG_INFO, "n %d k %d base_seq %d max_len %d rs_header->max_len %d\n", group->n,
+         group->k, group->base_seq, group->symbol_len, group->symbol_len);
+  return 0;
+}
+
+bool fec_packet_usable(const DecodeArgs &a, int j, const FecLayout &layout,
+                       const DecodeGroup &group) {
+  return a.received_fec_pkt[j] != nullptr &&
+         a.received_fec_pkt_len[j] >= layout.packet_length(group.symbol_len);
+}
+
+bool media_packet_placeable(const DecodeArgs &a, int i) {
+  return a.received_med_pkt[i] != nullptr && a.received_med_pkt_len[i] >= kMediaSeqOffset + 2;
+}
+
+}  // namespace zv

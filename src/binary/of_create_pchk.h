@@ -41,10 +41,10 @@ of_mod2sparse *of_create_pchk_matrix_general(uint32_t nb_rows, uint32_t nb_cols,
                                              of_session_type type, uint8_t verbosity);
 
 // Fills rows row_start .. row_end - 1 and columns col_start .. col_end - 1 of m
-// (callers pass row_start = 0) with left_degree entries per column, then gives
-// every row at least two entries. Returns m, or none (m partly filled, still
-// the caller's) for ranges outside m, an unknown method, more entries per
-// column than rows, or memory shortage.
+// with left_degree entries per column, then gives every row at least two
+// entries. Returns m, or none (m partly filled, still the caller's) for a
+// row_start other than 0, ranges outside m, an unknown method, more entries
+// per column than rows, or memory shortage.
 of_mod2sparse *of_fill_regular_pchk_matrix(of_mod2sparse *m, uint32_t row_start, uint32_t row_end,
                                            uint32_t col_start, uint32_t col_end, make_method method,
                                            uint32_t left_degree, bool no4cycle, uint8_t verbosity);

@@ -4,6 +4,7 @@
 
 #include "binary/of_hamming_weight.h"
 #include "binary/of_tools.h"
+#include "binary/of_weight_stats.h"
 #include "zvfec/codec_session.h"
 
 namespace {
@@ -205,49 +206,21 @@ void of_mod2dense_print(FILE *f, const of_mod2dense *m) {
 }
 
 void of_mod2dense_print_stats(FILE *f, const of_mod2dense *m) {
-  constexpr int kSlots = 1000;
-  auto *hist = static_cast<int *>(of_calloc(2 * kSlots, sizeof(int)));
-  if (hist == nullptr) return;
-  int *row_hist = hist;
-  int *col_hist = hist + kSlots;
-  int row_min = 9999999, row_max = 0, col_min = 9999999, col_max = 0;
-  uint64_t ones = 0;
-  for (uint32_t i = 0; i < m->n_rows; ++i) {
-    const int w = static_cast<int>(of_mod2dense_row_weight(m, i));
-    ones += static_cast<uint64_t>(w);
-    if (w < row_min) row_min = w;
-    if (w > row_max) row_max = w;
-    if (w < kSlots) ++row_hist[w];
+  of_weight_stats rows{}, cols{};
+  if (of_weight_stats_init(&rows, 1000) && of_weight_stats_init(&cols, 1000)) {
+    for (uint32_t i = 0; i < m->n_rows; ++i) {
+      of_weight_stats_add(&rows, static_cast<int>(of_mod2dense_row_weight(m, i)));
+    }
+    for (uint32_t j = 0; j < m->n_cols; ++j) {
+      of_weight_stats_add(&cols, static_cast<int>(of_mod2dense_col_weight(m, j)));
+    }
+    const double density = of_print_row_col_stats(f, static_cast<int32_t>(m->n_rows),
+                                                  static_cast<int32_t>(m->n_cols), &rows, &cols);
+    std::fprintf(f, "------------------ \n");
+    std::fprintf(f, " matrix_density=%f \n", density);
   }
-  for (uint32_t j = 0; j < m->n_cols; ++j) {
-    const int w = static_cast<int>(of_mod2dense_col_weight(m, j));
-    if (w < col_min) col_min = w;
-    if (w > col_max) col_max = w;
-    if (w < kSlots) ++col_hist[w];
-  }
-  const double aver_row = static_cast<double>(ones) / m->n_rows;
-  const double aver_col = static_cast<double>(ones) / m->n_cols;
-  const double col_density = aver_col / m->n_rows;
-  std::fprintf(f, " nb_col=%d  nb_row=%d \n", static_cast<int>(m->n_cols),
-               static_cast<int>(m->n_rows));
-  std::fprintf(f, " row_density=%f \n", aver_row / m->n_cols);
-  std::fprintf(f, " aver_nb_entry_per_row=%f \n", aver_row);
-  std::fprintf(f, " min_entry_per_row=%d \n", row_min);
-  std::fprintf(f, " max_entry_per_row=%d \n", row_max);
-  for (int w = row_min; w <= row_max && w < kSlots; ++w) {
-    std::fprintf(f, " nb_entry_row[%d]=%d \n", w, row_hist[w]);
-  }
-  std::fprintf(f, "------------------ \n");
-  std::fprintf(f, " col_density=%f \n", col_density);
-  std::fprintf(f, " aver_nb_entry_per_col=%f \n", aver_col);
-  std::fprintf(f, " min_entry_per_col=%d \n", col_min);
-  std::fprintf(f, " max_entry_per_col=%d \n", col_max);
-  for (int w = 0; w < kSlots; ++w) {
-    if (col_hist[w] > 0) std::fprintf(f, " nb_entry_col[%d]=%d \n", w, col_hist[w]);
-  }
-  std::fprintf(f, "------------------ \n");
-  std::fprintf(f, " matrix_density=%f \n", col_density);
-  of_free(hist);
+  of_weight_stats_free(&rows);
+  of_weight_stats_free(&cols);
 }
 
 void of_mod2dense_print_memory_info(const of_mod2dense *m) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "binary/of_weight_stats.h"
 #include "zvfec/codec_session.h"
 
 namespace {
@@ -682,25 +683,6 @@ int digits_for(int32_t count) {
   return 6;
 }
 
-struct WeightSummary {
-  int min = 9999999;
-  int max = 0;
-  long long total = 0;
-};
-
-void add_weight(WeightSummary *s, int *hist, int slots, int w) {
-  if (w < s->min) s->min = w;
-  if (w > s->max) s->max = w;
-  s->total += w;
-  if (w < slots) ++hist[w];
-}
-
-void print_occurring(FILE *f, const char *fmt, const int *hist, int slots) {
-  for (int w = 0; w < slots; ++w) {
-    if (hist[w] > 0) std::fprintf(f, fmt, w, hist[w]);
-  }
-}
-
 }  // namespace
 
 void of_mod2sparse_print(FILE *f, of_mod2sparse *m) {
@@ -731,54 +713,32 @@ void of_mod2sparse_printf(FILE *f, of_mod2sparse *m) {
 void of_mod2sparse_print_bitmap(of_mod2sparse * /*m*/) {}
 
 void of_mod2sparse_matrix_stats(FILE *f, of_mod2sparse *m, uint32_t /*nb_src*/, uint32_t nb_par) {
-  constexpr int kRowSlots = 50;
-  constexpr int kColSlots = 1000;
-  int row_hist[kRowSlots] = {};
-  auto *col_hist = static_cast<int *>(of_calloc(3 * kColSlots, sizeof(int)));
-  if (col_hist == nullptr) return;
-  int *data_hist = col_hist + kColSlots;
-  int *parity_hist = col_hist + 2 * kColSlots;
-  WeightSummary rows, cols, data, parity;
-  for (int32_t i = 0; i < m->n_rows; ++i) {
-    add_weight(&rows, row_hist, kRowSlots,
-               static_cast<int>(of_mod2sparse_weight_row(m, static_cast<uint32_t>(i))));
-  }
-  for (int32_t j = 0; j < m->n_cols; ++j) {
-    int w = 0;
-    for (of_mod2entry *e = m->cols[j].down; !of_mod2sparse_at_end(e); e = e->down) ++w;
-    add_weight(&cols, col_hist, kColSlots, w);
-    if (static_cast<uint32_t>(j) >= nb_par) {
-      add_weight(&data, data_hist, kColSlots, w);
-    } else {
-      add_weight(&parity, parity_hist, kColSlots, w);
+  of_weight_stats rows{}, cols{}, data{}, parity{};
+  if (of_weight_stats_init(&rows, 50) && of_weight_stats_init(&cols, 1000) &&
+      of_weight_stats_init(&data, 1000) && of_weight_stats_init(&parity, 1000)) {
+    for (int32_t i = 0; i < m->n_rows; ++i) {
+      of_weight_stats_add(&rows,
+                          static_cast<int>(of_mod2sparse_weight_row(m, static_cast<uint32_t>(i))));
     }
+    for (int32_t j = 0; j < m->n_cols; ++j) {
+      int w = 0;
+      for (of_mod2entry *e = m->cols[j].down; !of_mod2sparse_at_end(e); e = e->down) ++w;
+      of_weight_stats_add(&cols, w);
+      of_weight_stats_add(static_cast<uint32_t>(j) >= nb_par ? &data : &parity, w);
+    }
+    const double density = of_print_row_col_stats(f, m->n_rows, m->n_cols, &rows, &cols);
+    std::fprintf(f, "------- \n");
+    of_weight_stats_print(f, &data, " min_entry_per_data_col=%d \n",
+                          " max_entry_per_data_col=%d \n", " nb_entry_data_col[%d]=%d \n", false);
+    std::fprintf(f, "------- \n");
+    of_weight_stats_print(f, &parity, " min_entry_per_parity_col=%d \n",
+                          " max_entry_per_parity_col=%d \n", " nb_entry_parity_col[%d]=%d \n",
+                          false);
+    std::fprintf(f, "------------------ \n");
+    std::fprintf(f, " matrix_density=%f \n", density);
   }
-  const double aver_row = static_cast<double>(rows.total) / m->n_rows;
-  const double aver_col = static_cast<double>(cols.total) / m->n_cols;
-  const double col_density = aver_col / m->n_rows;
-  std::fprintf(f, " nb_col=%d  nb_row=%d \n", m->n_cols, m->n_rows);
-  std::fprintf(f, " row_density=%f \n", aver_row / m->n_cols);
-  std::fprintf(f, " aver_nb_entry_per_row=%f \n", aver_row);
-  std::fprintf(f, " min_entry_per_row=%d \n", rows.min);
-  std::fprintf(f, " max_entry_per_row=%d \n", rows.max);
-  for (int w = rows.min; w <= rows.max && w < kRowSlots; ++w) {
-    std::fprintf(f, " nb_entry_row[%d]=%d \n", w, row_hist[w]);
-  }
-  std::fprintf(f, "------------------ \n");
-  std::fprintf(f, " col_density=%f \n", col_density);
-  std::fprintf(f, " aver_nb_entry_per_col=%f \n", aver_col);
-  std::fprintf(f, " min_entry_per_col=%d \n", cols.min);
-  std::fprintf(f, " max_entry_per_col=%d \n", cols.max);
-  print_occurring(f, " nb_entry_col[%d]=%d \n", col_hist, kColSlots);
-  std::fprintf(f, "------- \n");
-  std::fprintf(f, " min_entry_per_data_col=%d \n", data.min);
-  std::fprintf(f, " max_entry_per_data_col=%d \n", data.max);
-  print_occurring(f, " nb_entry_data_col[%d]=%d \n", data_hist, kColSlots);
-  std::fprintf(f, "------- \n");
-  std::fprintf(f, " min_entry_per_parity_col=%d \n", parity.min);
-  std::fprintf(f, " max_entry_per_parity_col=%d \n", parity.max);
-  print_occurring(f, " nb_entry_parity_col[%d]=%d \n", parity_hist, kColSlots);
-  std::fprintf(f, "------------------ \n");
-  std::fprintf(f, " matrix_density=%f \n", col_density);
-  of_free(col_hist);
+  of_weight_stats_free(&rows);
+  of_weight_stats_free(&cols);
+  of_weight_stats_free(&data);
+  of_weight_stats_free(&parity);
 }

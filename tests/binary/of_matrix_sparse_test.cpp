@@ -40,7 +40,9 @@ Cells entries(of_mod2sparse *m) {
     of_mod2entry *h = &m->rows[i];
     EXPECT_EQ(h->row, -1);
     int prev = -1;
+    of_mod2entry *prev_entry = nullptr;
     for (of_mod2entry *e = h->right; e != h; e = e->right) {
+      prev_entry = e;
       EXPECT_EQ(e->row, i);
       EXPECT_GT(e->col, prev);
       EXPECT_EQ(e->right->left, e);
@@ -48,10 +50,8 @@ Cells entries(of_mod2sparse *m) {
       prev = e->col;
       by_row.emplace(e->row, e->col);
     }
-    EXPECT_EQ(h->left, h->right == h ? h : h->left);
-    if (h->right != h) {
-      EXPECT_EQ(h->left->col, prev);
-    }
+    // The header's left link names the row's last entry, or itself when empty.
+    EXPECT_EQ(h->left, h->right == h ? h : prev_entry);
   }
   for (int j = 0; j < m->n_cols; ++j) {
     of_mod2entry *h = &m->cols[j];

@@ -7,7 +7,7 @@
 const of_codec_ops *of_codec_ops_for(of_codec_id_t codec_id) {
   static const of_codec_ops *const table[] = {
       nullptr,               // 0 OF_CODEC_NIL
-      nullptr,               // 1 OF_CODEC_REED_SOLOMON_GF_2_8_STABLE
+      &of_rs_codec_ops,      // 1 OF_CODEC_REED_SOLOMON_GF_2_8_STABLE
       &of_rs_2_m_codec_ops,  // 2 OF_CODEC_REED_SOLOMON_GF_2_M_STABLE
       nullptr,               // 3 OF_CODEC_LDPC_STAIRCASE_STABLE: &of_ldpc_staircase_codec_ops
       nullptr,               // 4 unassigned

@@ -1,5 +1,8 @@
 # Installs the build into a fresh prefix, then configures, builds and runs a
 # consumer project that finds the package and links both libraries.
+# For a cross build, TOOLCHAIN is the toolchain file of the consumer build and
+# EMULATOR ('|'-separated command) runs its programs; the consumer of the DLL
+# gets zv_rsfec.dll beside it, as a Windows application ships it.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 function(run)
@@ -9,13 +12,32 @@ function(run)
   endif()
 endfunction()
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-foreach(f include/zv_rsfec.h include/zvfec/cauchy.h)
+
+set(installed include/zv_rsfec.h include/zvfec/cauchy.h)
+set(configure_args)
+set(runner)
+set(exe "")
+if(DEFINED TOOLCHAIN)
+  list(APPEND installed bin/zv_rsfec.dll lib/libzv_rsfec.dll.a lib/libzvfec.a)
+  # The toolchain confines package searches to the target's sysroot; the
+  # package directory is named outright. The static consumer carries its C++
+  # runtime so that it starts without the toolchain's DLLs.
+  set(configure_args -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}
+      -Dzv_rsfec_DIR=${prefix}/lib/cmake/zv_rsfec -DCMAKE_EXE_LINKER_FLAGS=-static)
+  string(REPLACE "|" ";" runner "${EMULATOR}")
+  set(exe .exe)
+endif()
+foreach(f IN LISTS installed)
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "not installed: ${f}")
   endif()
 endforeach()
+
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
-    -DCMAKE_PREFIX_PATH=${prefix})
+    -DCMAKE_PREFIX_PATH=${prefix} ${configure_args})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
-run(${WORK_DIR}/build/consumer_shared)
-run(${WORK_DIR}/build/consumer_static)
+if(DEFINED TOOLCHAIN)
+  file(COPY ${prefix}/bin/zv_rsfec.dll DESTINATION ${WORK_DIR}/build)
+endif()
+run(${runner} ${WORK_DIR}/build/consumer_shared${exe})
+run(${runner} ${WORK_DIR}/build/consumer_static${exe})

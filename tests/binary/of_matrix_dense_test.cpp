@@ -247,6 +247,25 @@ INSTANTIATE_TEST_SUITE_P(
                     DenseCase{"PaddingBitSet", ints({1, 33, 0, 2})}),
     [](const testing::TestParamInfo<DenseCase> &tpi) { return tpi.param.name; });
 
+TEST(DenseMatrixFile, CutFilesGiveNone) {
+  std::mt19937 rng(4);
+  DensePtr m = random_dense(3, 70, rng);
+  TempFile file("whole.bin");
+  FILE *f = file.open("wb");
+  ASSERT_EQ(of_mod2dense_write(f, m.get()), 1u);
+  std::fclose(f);
+  const std::string whole = file.read();
+  for (size_t len = 0; len < whole.size(); ++len) {
+    TempFile cut("cut.bin");
+    cut.write(whole.substr(0, len));
+    f = cut.open("rb");
+    of_mod2dense *back = of_mod2dense_read(f);
+    std::fclose(f);
+    EXPECT_EQ(back, nullptr) << len;
+    of_mod2dense_free(back);
+  }
+}
+
 TEST(Tools, IntegersAreLittleEndianAndSigned) {
   TempFile file("ints.bin");
   FILE *f = file.open("wb");

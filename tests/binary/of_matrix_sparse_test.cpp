@@ -483,6 +483,44 @@ TEST(SparseMatrixFile, ReaderToleratesCommentsBlankLinesAndCrLf) {
   }
 }
 
+TEST(SparseMatrixFile, DamagedFilesGiveNoneOrASoundMatrix) {
+  std::mt19937 rng(21);
+  const std::string alphabet = "0123456789 -#\n\r\t\0x";
+  for (int round = 0; round < 400; ++round) {
+    std::string text = kPchkText;
+    for (int k = static_cast<int>(rng() % 4); k >= 0; --k) {
+      const size_t at = rng() % text.size();
+      switch (rng() % 3) {
+        case 0:
+          text[at] = alphabet[rng() % alphabet.size()];
+          break;
+        case 1:
+          text.erase(at, 1 + rng() % 6);
+          break;
+        default:
+          text.insert(at, 1, alphabet[rng() % alphabet.size()]);
+      }
+      if (text.empty()) break;
+    }
+    TempFile file("damaged.txt");
+    file.write(text);
+    FILE *f = file.open("rb");
+    uint32_t s = 0, p = 0;
+    testing::internal::CaptureStderr();
+    SparsePtr m(of_mod2sparse_read_human_readable(f, &s, &p));
+    testing::internal::GetCapturedStderr();
+    std::fclose(f);
+    if (m != nullptr) {
+      // Whatever was accepted is a well-formed matrix with no empty row.
+      for (const auto &[r, c] : entries(m.get())) {
+        EXPECT_LT(r, m->n_rows);
+        EXPECT_LT(c, m->n_cols);
+      }
+      for (int i = 0; i < m->n_rows; ++i) EXPECT_FALSE(of_mod2sparse_empty_row(m.get(), i));
+    }
+  }
+}
+
 TEST(SparseMatrixPrint, TextsOfThePrinters) {
   SparsePtr m = make(3, 12, {{0, 0}, {0, 11}, {2, 5}});
   TempFile file("print.txt");

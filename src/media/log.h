@@ -12,7 +12,11 @@ extern ZV_FEC_LOG_SERVERITY_E mLogLevel;
 // (cut to fit, NUL included) and hands it to the callback when `level` passes
 // the filter. Always returns -1.
 int zv_rsfec_log_print(int level, int line, const char *format, ...)
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+    // mingw-w64's C++ runtime formats with its own C99 printf (%zu, %lld), not
+    // the system DLL's: formats are checked against that one.
+    __attribute__((format(gnu_printf, 3, 4)))
+#elif defined(__GNUC__)
     __attribute__((format(printf, 3, 4)))
 #endif
     ;

@@ -149,6 +149,15 @@ TEST_F(FrameTest, LongMessageIsCutTo2047Characters) {
   EXPECT_EQ(g_lines[0], "7:" + std::string(2045, 'y'));
 }
 
+TEST_F(FrameTest, LogLinesFormatSizesAndWideIntegers) {
+  // The same formats on every platform, Windows' C runtime included.
+  zv_rsfec_set_log_level(ZV_FEC_LOG_INFO);
+  zv_rsfec_log_print(ZV_FEC_LOG_ERROR, 9, "%zu %lld %llu", size_t{4096}, -5000000000LL,
+                     18446744073709551615ULL);
+  ASSERT_EQ(g_lines.size(), 1u);
+  EXPECT_EQ(g_lines[0], "9:4096 -5000000000 18446744073709551615");
+}
+
 TEST_F(FrameTest, LogPrintWithoutCallbackDoesNothing) {
   zv_rsfec_set_log_level(ZV_FEC_LOG_INFO);
   zv_rsfec_register_log_callback(nullptr);

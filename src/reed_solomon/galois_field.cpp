@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "reed_solomon/gf_kernels.h"
+#include "reed_solomon/gf_simd.h"
 #include "reed_solomon/gf_tables.h"
 #include "zvfec/codec_session.h"
 
@@ -27,7 +28,7 @@ struct field_2_4 {
 }  // namespace
 
 void of_galois_field_2_8_addmul1(gf *dst1, gf *src1, gf c, int sz) {
-  gf_addmul_row<0xFF>(dst1, src1, of_gf_2_8_mul_table[c].data(), sz);
+  gf_addmul_linear_row(dst1, src1, of_gf_2_8_mul_table[c].data(), sz);
 }
 
 void of_galois_field_2_4_addmul1(gf *dst1, gf *src1, gf c, int sz) {
@@ -37,7 +38,7 @@ void of_galois_field_2_4_addmul1(gf *dst1, gf *src1, gf c, int sz) {
 void of_galois_field_2_4_addmul1_compact(gf *dst1, gf *src1, gf c, int sz) {
   const gf *packed = of_gf_2_4_opt_mul_table[c & 0x0F].data();
   const int whole = sz > 0 ? sz - sz % 16 : 0;
-  gf_addmul_row<0xFF>(dst1, src1, packed, whole);
+  gf_addmul_linear_row(dst1, src1, packed, whole);
   // The tail multiplies the two nibbles of each byte separately.
   const gf *row = field_2_4::row(c);
   for (int i = whole; i < sz; ++i)

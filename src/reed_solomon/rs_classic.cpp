@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "reed_solomon/gf_kernels.h"
+#include "reed_solomon/gf_simd.h"
 
 gf of_rs_gf_exp[510];
 int of_rs_gf_log[256];
@@ -108,7 +109,7 @@ void *of_my_malloc(int size, const char *label) {
 }
 
 void of_addmul1(gf *dst1, gf *src1, gf c, int sz) {
-  gf_addmul_row<0xFF>(dst1, src1, of_gf_mul_table[c], sz);
+  gf_addmul_linear_row(dst1, src1, of_gf_mul_table[c], sz);
 }
 
 void of_matmul(gf *a, gf *b, gf *c, int n, int k, int m) {

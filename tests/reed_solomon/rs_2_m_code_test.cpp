@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <numeric>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -245,6 +246,26 @@ TEST(RsCode, DecodeRefusesBadIndexSets) {
   }
   EXPECT_EQ(std::vector<gf>(a, a + 4), (std::vector<gf>{1, 2, 3, 4}));
   EXPECT_EQ(std::vector<gf>(b, b + 4), (std::vector<gf>{5, 6, 7, 8}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RsCode, DisplayListsTheField) {
+  for (int m : {4, 8}) {
+    Code code(m, 1, 1);
+    testing::internal::CaptureStdout();
+    of_rs_2m_display_gf(&code.cb);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const int size = (1 << m) - 1;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), size + 1);
+    const std::string first = "i=0,log(i)=" + std::to_string(size) + ",exp(i)=1,exp(log(i))=1\n";
+    EXPECT_EQ(out.substr(0, first.size()), first);
+    if (m == 8) {
+      EXPECT_NE(out.find("i=3,log(i)=25,exp(i)=8,exp(log(i))=3\n"), std::string::npos);
+    }
+  }
 }
 
 }  // namespace

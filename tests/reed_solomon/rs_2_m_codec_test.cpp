@@ -177,6 +177,32 @@ TEST(RsGf2mCodec, ParameterLimits) {
   }
 }
 
+// Groups without source symbols or with empty symbols are accepted and do
+// no harm: nothing can be built from zero source symbols, and empty symbols
+// code to empty symbols.
+TEST(RsGf2mCodec, EmptyGroupsAreHarmless) {
+  of_session_t *none = open_session(gf8(0, 2), OF_CODEC_TYPE_ENCODER | OF_CODEC_TYPE_DECODER);
+  ASSERT_NE(none, nullptr);
+  void *tab[2] = {};
+  EXPECT_EQ(of_build_repair_symbol(none, tab, 0), OF_STATUS_ERROR);
+  EXPECT_EQ(tab[0], nullptr);
+  EXPECT_EQ(of_finish_decoding(none), OF_STATUS_OK);
+  EXPECT_TRUE(of_is_decoding_complete(none));
+  EXPECT_EQ(of_release_codec_instance(none), OF_STATUS_OK);
+
+  const Group empty = gf8(2, 1, 0);
+  Symbols src = {{7}, {9}};  // non-null buffers of which no byte is read
+  ASSERT_EQ(encode_group(empty, src).size(), 1u);
+  of_session_t *ses = open_session(empty, OF_CODEC_TYPE_DECODER);
+  ASSERT_NE(ses, nullptr);
+  unsigned char dummy = 0;
+  ASSERT_EQ(of_decode_with_new_symbol(ses, &dummy, 2), OF_STATUS_OK);
+  ASSERT_EQ(of_decode_with_new_symbol(ses, &dummy, 0), OF_STATUS_OK);
+  EXPECT_TRUE(of_is_decoding_complete(ses));
+  take_source_symbols(ses, empty, {&dummy});
+  EXPECT_EQ(of_release_codec_instance(ses), OF_STATUS_OK);
+}
+
 TEST(RsGf2mCodec, ControlParameters) {
   of_session_t *ses = nullptr;
   ASSERT_EQ(of_create_codec_instance(&ses, OF_CODEC_REED_SOLOMON_GF_2_M_STABLE, 3, 0),

@@ -84,9 +84,21 @@ std::uint16_t fold(std::uint32_t acc) {
 }  // namespace
 
 bool linktype_supported(int linktype) {
-  return link_layer(linktype, Bytes(64, 0)).has_value() || linktype == DLT_EN10MB ||
-         linktype == DLT_LINUX_SLL || linktype == DLT_LINUX_SLL2 || linktype == DLT_NULL ||
-         linktype == DLT_LOOP;
+  switch (linktype) {
+    case DLT_EN10MB:
+    case DLT_LINUX_SLL:
+    case DLT_LINUX_SLL2:
+    case DLT_NULL:
+    case DLT_LOOP:
+    case DLT_RAW:
+#ifdef DLT_IPV4
+    case DLT_IPV4:
+    case DLT_IPV6:
+#endif
+      return true;
+    default:
+      return false;
+  }
 }
 
 std::string flow_name(const FlowKey &f) {

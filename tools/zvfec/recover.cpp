@@ -129,8 +129,19 @@ std::vector<Frame> recover_capture(const Capture &in, const RecoverOptions &opts
       for (auto j : members) fec.push_back(payload_of(in.frames[st.fec[j].frame], st.fec[j].view));
       auto &codec = codecs[static_cast<std::size_t>(hdr.variant)];
       if (!codec) codec = std::make_unique<FecCodec>(hdr.variant);
-      const auto d = codec->decode(hdr, media, fec, key.ssrc);
+      const auto gaps = static_cast<std::size_t>(hdr.k) - media.size();
+      auto d = codec->decode(hdr, media, fec, key.ssrc);
       stats.rejected += d.rejected;
+      // One forged packet among the group's FEC packets spoils the whole
+      // decode; when there are spares, try again without each one in turn.
+      if (d.packets.size() < gaps && d.call.code != -100 && fec.size() > 1) {
+        for (std::size_t skip = 0; skip < fec.size() && d.packets.size() < gaps; ++skip) {
+          std::vector<ByteView> rest = fec;
+          rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(skip));
+          auto retry = codec->decode(hdr, media, rest, key.ssrc);
+          if (retry.packets.size() > d.packets.size()) d = std::move(retry);
+        }
+      }
       if (d.call.code != 0 && d.call.code != -100) {
         ++stats.failed_groups;
         *messages += fmt::format(

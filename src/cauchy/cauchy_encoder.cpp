@@ -1,86 +1,123 @@
 // Cauchy encoder: recovery block x_i is the sum over the originals O_j of
-// a(x_i, j) * O_j. Each recovery block is built in k passes; the first pass
-// writes it, so it is never cleared separately.
+// a(x_i, j) * O_j. Pass by pass, each recovery block is built in k passes and
+// the first pass writes it, so it is never cleared separately; where a vector
+// kernel serves, one pass over the originals builds eight recovery blocks.
 #include <algorithm>
 #include <cstring>
 
 #include "cauchy/cauchy_bounded.h"
 #include "cauchy/cauchy_encoder.h"
 #include "cauchy/gf256.h"
+#include "cauchy/gf256_kernels.h"
 #include "zvfec/cauchy.h"
 
 namespace {
 
-// Original j as bytes and its readable length.
-struct Source {
-  const uint8_t *bytes;
-  int length;
-};
-
-// Builds one recovery block from the originals that src(j) yields. Bytes of an
-// original past its length count as zero and are never read; every byte of
-// the recovery block is written.
-template <typename Sources>
-void encode_one(const cm256_encoder_params &params, Sources src, int recoveryBlockIndex,
+// Builds one recovery block over `bytes` bytes from k originals, original j
+// readable for len[j] <= bytes bytes; its bytes beyond count as zero and are
+// never read. Every byte of the recovery block is written.
+void encode_one(int k, int bytes, const uint8_t *const *src, const int *len, int recoveryBlockIndex,
                 uint8_t *out) {
-  const int k = params.OriginalCount;
-  const int bb = params.BlockBytes;
   if (k == 1) {
-    const Source o = src(0);
-    std::memcpy(out, o.bytes, static_cast<size_t>(o.length));
-    std::memset(out + o.length, 0, static_cast<size_t>(bb - o.length));
+    std::memcpy(out, src[0], static_cast<size_t>(len[0]));
+    std::memset(out + len[0], 0, static_cast<size_t>(bytes - len[0]));
     return;
   }
   if (recoveryBlockIndex == k) {
     // The first recovery row is all ones: plain XOR parity, no products.
-    const Source a = src(0), b = src(1);
-    const int common = std::min(a.length, b.length);
-    const Source &longer = a.length > b.length ? a : b;
-    gf256_addset_mem(out, a.bytes, b.bytes, common);
-    std::memcpy(out + common, longer.bytes + common, static_cast<size_t>(longer.length - common));
-    std::memset(out + longer.length, 0, static_cast<size_t>(bb - longer.length));
-    for (int j = 2; j < k; ++j) {
-      const Source o = src(j);
-      gf256_add_mem(out, o.bytes, o.length);
-    }
+    const int common = std::min(len[0], len[1]);
+    const int longer = len[0] > len[1] ? 0 : 1;
+    gf256_addset_mem(out, src[0], src[1], common);
+    std::memcpy(out + common, src[longer] + common, static_cast<size_t>(len[longer] - common));
+    std::memset(out + len[longer], 0, static_cast<size_t>(bytes - len[longer]));
+    for (int j = 2; j < k; ++j) gf256_add_mem(out, src[j], len[j]);
     return;
   }
   const auto x_0 = static_cast<uint8_t>(k);
   const auto x_i = static_cast<uint8_t>(recoveryBlockIndex);
-  const Source first = src(0);
-  gf256_mul_mem(out, first.bytes, GetMatrixElement(x_i, x_0, 0), first.length);
-  std::memset(out + first.length, 0, static_cast<size_t>(bb - first.length));
+  gf256_mul_mem(out, src[0], GetMatrixElement(x_i, x_0, 0), len[0]);
+  std::memset(out + len[0], 0, static_cast<size_t>(bytes - len[0]));
   for (int j = 1; j < k; ++j) {
-    const Source o = src(j);
-    gf256_muladd_mem(out, GetMatrixElement(x_i, x_0, static_cast<uint8_t>(j)), o.bytes, o.length);
+    gf256_muladd_mem(out, GetMatrixElement(x_i, x_0, static_cast<uint8_t>(j)), src[j], len[j]);
   }
 }
 
-// Sources over an array of original pointers, with per-original lengths or,
-// when lengths is null, BlockBytes each.
-auto pointer_sources(void *const *originals, const int *lengths, int blockBytes) {
-  return [=](int j) {
-    return Source{static_cast<const uint8_t *>(originals[j]),
-                  lengths != nullptr ? lengths[j] : blockBytes};
-  };
+// All m recovery blocks. Where a vector kernel serves, the leading bytes that
+// every original holds are computed for up to eight recovery blocks per pass
+// over the originals; the rest goes pass by pass. Both give the same bytes.
+void encode_all(const cm256_encoder_params &params, const uint8_t *const *src, const int *len,
+                uint8_t *const *out) {
+  const int k = params.OriginalCount;
+  const int m = params.RecoveryCount;
+  int prefix = 0;
+  if (k > 1) {
+    const int shortest = *std::min_element(len, len + k);
+    uint8_t coeff[kGf256DotRows * 256];
+    for (int r0 = 0; r0 < m; r0 += kGf256DotRows) {
+      const int rows = std::min(kGf256DotRows, m - r0);
+      for (int r = 0; r < rows; ++r) {
+        for (int j = 0; j < k; ++j) {
+          coeff[r * k + j] = GetMatrixElement(static_cast<uint8_t>(k + r0 + r),
+                                              static_cast<uint8_t>(k), static_cast<uint8_t>(j));
+        }
+      }
+      prefix = gf256_dot_prefix(out + r0, rows, src, k, coeff, shortest, false);
+      if (prefix == 0) break;
+    }
+  }
+  const int rest = params.BlockBytes - prefix;
+  if (rest == 0) return;
+  const uint8_t *rest_src[256];
+  int rest_len[256];
+  for (int j = 0; j < k; ++j) {
+    rest_src[j] = src[j] + prefix;
+    rest_len[j] = len[j] - prefix;
+  }
+  for (int r = 0; r < m; ++r) encode_one(k, rest, rest_src, rest_len, k + r, out[r] + prefix);
 }
 
-auto descriptor_sources(const cm256_block *originals, int blockBytes) {
-  return [=](int j) {
-    return Source{static_cast<const uint8_t *>(originals[j].Block), blockBytes};
-  };
+// The checks shared by every encoding entry point, then the encoding of
+// original(j) with lengths (null: BlockBytes each) into recovery(r).
+template <typename Original, typename Recovery>
+int encode_checked(const cm256_encoder_params &params, bool have_arrays, Original original,
+                   const int *lengths, Recovery recovery) {
+  const int check = cm256_check_params(params);
+  if (check != 0) return check;
+  if (!have_arrays) return -3;
+  const uint8_t *src[256];
+  int len[256];
+  uint8_t *out[256];
+  for (int j = 0; j < params.OriginalCount; ++j) {
+    src[j] = original(j);
+    len[j] = lengths != nullptr ? lengths[j] : params.BlockBytes;
+  }
+  for (int r = 0; r < params.RecoveryCount; ++r) out[r] = recovery(r);
+  encode_all(params, src, len, out);
+  return 0;
 }
 
 int encode_pointers(const cm256_encoder_params &params, void **originals, const int *lengths,
                     void **recoveryBlocks) {
-  const int check = cm256_check_params(params);
-  if (check != 0) return check;
-  if (originals == nullptr || recoveryBlocks == nullptr) return -3;
-  const auto src = pointer_sources(originals, lengths, params.BlockBytes);
-  for (int r = 0; r < params.RecoveryCount; ++r) {
-    encode_one(params, src, params.OriginalCount + r, static_cast<uint8_t *>(recoveryBlocks[r]));
+  return encode_checked(
+      params, originals != nullptr && recoveryBlocks != nullptr,
+      [originals](int j) { return static_cast<const uint8_t *>(originals[j]); }, lengths,
+      [recoveryBlocks](int r) { return static_cast<uint8_t *>(recoveryBlocks[r]); });
+}
+
+const uint8_t *as_bytes(const void *p) { return static_cast<const uint8_t *>(p); }
+
+// One recovery block from full-length originals, pass by pass.
+template <typename Original>
+void encode_single(const cm256_encoder_params &params, Original original, int recoveryBlockIndex,
+                   void *recoveryBlock) {
+  const uint8_t *src[256];
+  int len[256];
+  for (int j = 0; j < params.OriginalCount; ++j) {
+    src[j] = original(j);
+    len[j] = params.BlockBytes;
   }
-  return 0;
+  encode_one(params.OriginalCount, params.BlockBytes, src, len, recoveryBlockIndex,
+             static_cast<uint8_t *>(recoveryBlock));
 }
 
 }  // namespace
@@ -93,14 +130,16 @@ int cm256_check_params(const cm256_encoder_params &params) {
 
 void zvfec_encode_block(cm256_encoder_params params, void **originals, int recoveryBlockIndex,
                         void *recoveryBlock) {
-  encode_one(params, pointer_sources(originals, nullptr, params.BlockBytes), recoveryBlockIndex,
-             static_cast<uint8_t *>(recoveryBlock));
+  encode_single(
+      params, [originals](int j) { return as_bytes(originals[j]); }, recoveryBlockIndex,
+      recoveryBlock);
 }
 
 void cm256_encode_block(cm256_encoder_params params, cm256_block *originals, int recoveryBlockIndex,
                         void *recoveryBlock) {
-  encode_one(params, descriptor_sources(originals, params.BlockBytes), recoveryBlockIndex,
-             static_cast<uint8_t *>(recoveryBlock));
+  encode_single(
+      params, [originals](int j) { return as_bytes(originals[j].Block); }, recoveryBlockIndex,
+      recoveryBlock);
 }
 
 int zvfec_encode_bounded(cm256_encoder_params params, void **originals, const int *lengths,
@@ -128,16 +167,13 @@ int zvfec_encode(cm256_encoder_params params, void **originals, void **recoveryB
 }
 
 int cm256_encode(cm256_encoder_params params, cm256_block *originals, void *recoveryBlocks) {
-  const int check = cm256_check_params(params);
-  if (check != 0) return check;
-  if (originals == nullptr || recoveryBlocks == nullptr) return -3;
-  auto *out = static_cast<uint8_t *>(recoveryBlocks);
-  const auto src = descriptor_sources(originals, params.BlockBytes);
-  for (int r = 0; r < params.RecoveryCount; ++r) {
-    encode_one(params, src, params.OriginalCount + r,
-               out + static_cast<size_t>(r) * static_cast<size_t>(params.BlockBytes));
-  }
-  return 0;
+  auto *area = static_cast<uint8_t *>(recoveryBlocks);
+  return encode_checked(
+      params, originals != nullptr && recoveryBlocks != nullptr,
+      [originals](int j) { return as_bytes(originals[j].Block); }, nullptr,
+      [area, &params](int r) {
+        return area + static_cast<size_t>(r) * static_cast<size_t>(params.BlockBytes);
+      });
 }
 
 }  // extern "C"

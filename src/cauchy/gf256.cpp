@@ -2,6 +2,7 @@
 // operations: a scalar reference and the dispatch to vector kernels.
 #include "cauchy/gf256.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <type_traits>
@@ -30,7 +31,7 @@ SelfTestBuffers m_SelfTestBuffers;
 
 constexpr uint8_t kLittleEndianTestData[4] = {0x04, 0x03, 0x02, 0x01};
 
-// Below this size the nibble tables of a vector multiply cost more than they save.
+// Below this size the setup of a vector kernel costs more than it saves.
 constexpr int kVectorMinBytes = 64;
 
 template <typename W>
@@ -218,6 +219,7 @@ int build_context() {
   muldiv_init();
   inv_init();
   sqr_init();
+  gf256_vector_tables_init();
   return gf256_self_test() ? 0 : -3;
 }
 
@@ -326,7 +328,7 @@ void gf256_mul_mem(void *vz, const void *vx, uint8_t y, int bytes) {
   int done = 0;
   const gf256_kernels *k = gf256_active_kernels();
   if (k != nullptr && y > 1 && bytes >= kVectorMinBytes) {
-    done = k->mul_mem(bytes_of(vz), bytes_of(vx), gf256_nibbles_of(y), bytes);
+    done = k->mul_mem(bytes_of(vz), bytes_of(vx), y, bytes);
   }
   gf256_ref_mul_mem(bytes_of(vz) + done, bytes_of(vx) + done, y, bytes - done);
 }
@@ -340,7 +342,17 @@ void gf256_muladd_mem(void *vz, uint8_t y, const void *vx, int bytes) {
   int done = 0;
   const gf256_kernels *k = gf256_active_kernels();
   if (k != nullptr && bytes >= kVectorMinBytes) {
-    done = k->muladd_mem(bytes_of(vz), bytes_of(vx), gf256_nibbles_of(y), bytes);
+    done = k->muladd_mem(bytes_of(vz), bytes_of(vx), y, bytes);
   }
   gf256_ref_muladd_mem(bytes_of(vz) + done, y, bytes_of(vx) + done, bytes - done);
+}
+
+int gf256_dot_prefix(uint8_t *const *out, int rows, const uint8_t *const *src, int count,
+                     const uint8_t *coeff, int bytes, bool accumulate) {
+  const gf256_kernels *k = gf256_active_kernels();
+  if (k == nullptr || k->dot_mem == nullptr || bytes < kVectorMinBytes || rows < 1 ||
+      rows > kGf256DotRows || count < 1) {
+    return 0;
+  }
+  return k->dot_mem(out, rows, src, count, coeff, bytes, accumulate);
 }

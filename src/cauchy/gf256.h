@@ -63,6 +63,16 @@ void gf256_muladd_mem(void *vz, uint8_t y, const void *vx, int bytes);
 // exchanges x[i] and y[i]
 void gf256_memswap(void *vx, void *vy, int bytes);
 
+// Several rows of sums of products in one pass over the sources:
+// out[r][i] = (accumulate ? out[r][i] : 0) ^ sum over j < count of
+// src[j][i] * coeff[r * count + j], for rows <= 8, over a prefix of the
+// regions that the vector kernel covers. Returns the prefix length (a multiple
+// of the vector width, at most `bytes`; 0 when no kernel serves) and leaves
+// the bytes beyond it untouched for the caller to finish pass by pass. No
+// output may overlap a source or another output.
+int gf256_dot_prefix(uint8_t *const *out, int rows, const uint8_t *const *src, int count,
+                     const uint8_t *coeff, int bytes, bool accumulate);
+
 // z[i] = x[i] / y; in place allowed. y = 0 gives zeros like the scalar form.
 inline void gf256_div_mem(void *vz, const void *vx, uint8_t y, int bytes) {
   gf256_mul_mem(vz, vx, y == 1 ? uint8_t{1} : GF256Ctx.GF256_INV_TABLE[y], bytes);

@@ -103,6 +103,14 @@ TEST_F(CauchyEncoder, MatchesScalarSumsAndBothForms) {
     for (int r = 0; r < s.m; ++r) {
       ASSERT_EQ(Bytes(area.begin() + r * s.bytes, area.begin() + (r + 1) * s.bytes), g.recovery[r]);
     }
+    // The one-block steps, for the first and the last recovery block.
+    for (const int r : {0, s.m - 1}) {
+      Bytes one(s.bytes, 0xEE), other(s.bytes, 0xEE);
+      zvfec_encode_block(g.params, g.original_ptrs.data(), s.k + r, one.data());
+      cm256_encode_block(g.params, descriptors.data(), s.k + r, other.data());
+      EXPECT_EQ(one, g.recovery[r]) << r;
+      EXPECT_EQ(other, g.recovery[r]) << r;
+    }
   }
 }
 

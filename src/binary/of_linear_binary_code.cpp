@@ -1,0 +1,156 @@
+#include "binary/of_linear_binary_code.h"
+
+#include <cstring>
+
+#include "binary/of_symbol.h"
+
+namespace {
+
+void release_matrix(of_mod2sparse *&m) {
+  if (m == nullptr) return;
+  of_mod2sparse_free(m);
+  of_free(m);
+  m = nullptr;
+}
+
+template <class T>
+void release_array(T *&p) {
+  of_free(p);
+  p = nullptr;
+}
+
+}  // namespace
+
+bool of_linear_binary_code_is_complete(of_linear_binary_code_cb *ofcb) {
+  return of_is_decoding_complete(reinterpret_cast<of_session_t *>(ofcb));
+}
+
+of_status_t of_linear_binary_code_set_up(of_linear_binary_code_cb *ofcb,
+                                         of_mod2sparse *pchk_matrix) {
+  ofcb->pchk_matrix = pchk_matrix;
+  const uint32_t r = ofcb->nb_repair_symbols;
+  const uint32_t n = ofcb->nb_total_symbols;
+  ofcb->encoding_symbols_tab = static_cast<void **>(of_calloc(n, sizeof(void *)));
+  if (ofcb->encoding_symbols_tab == nullptr) return OF_STATUS_FATAL_ERROR;
+  if (ofcb->codec_type & OF_CODEC_TYPE_DECODER) {
+    ofcb->tab_nb_unknown_symbols = static_cast<uint16_t *>(of_calloc(r, sizeof(uint16_t)));
+    ofcb->tab_const_term_of_equ = static_cast<void **>(of_calloc(r, sizeof(void *)));
+    ofcb->tab_nb_equ_for_repair = static_cast<uint16_t *>(of_calloc(r, sizeof(uint16_t)));
+    ofcb->tab_nb_enc_symbols_per_equ = static_cast<uint16_t *>(of_calloc(r, sizeof(uint16_t)));
+    ofcb->tmp_tab_symbols = static_cast<void **>(of_calloc(n, sizeof(void *)));
+    if (ofcb->tab_nb_unknown_symbols == nullptr || ofcb->tab_const_term_of_equ == nullptr ||
+        ofcb->tab_nb_equ_for_repair == nullptr || ofcb->tab_nb_enc_symbols_per_equ == nullptr ||
+        ofcb->tmp_tab_symbols == nullptr)
+      return OF_STATUS_FATAL_ERROR;
+    // Weights fit: a row holds at most n <= 50000 entries.
+    for (uint32_t i = 0; i < r; ++i) {
+      const auto weight = static_cast<uint16_t>(of_mod2sparse_weight_row(pchk_matrix, i));
+      ofcb->tab_nb_enc_symbols_per_equ[i] = weight;
+      ofcb->tab_nb_unknown_symbols[i] = weight;
+    }
+    for (uint32_t j = 0; j < r; ++j) {
+      uint16_t weight = 0;
+      for (of_mod2entry *e = of_mod2sparse_first_in_col(pchk_matrix, j); !of_mod2sparse_at_end(e);
+           e = of_mod2sparse_next_in_col(e))
+        ++weight;
+      ofcb->tab_nb_equ_for_repair[j] = weight;
+    }
+  }
+  ofcb->nb_source_symbol_ready = 0;
+  ofcb->nb_repair_symbol_ready = 0;
+  ofcb->remain_cols = 0;
+  ofcb->remain_rows = 0;
+  ofcb->dec_step = 0;
+  ofcb->threshold_simplification = 0;
+  ofcb->nb_tmp_symbols = 0;
+  return OF_STATUS_OK;
+}
+
+void of_linear_binary_code_release(of_linear_binary_code_cb *ofcb) {
+  release_matrix(ofcb->pchk_matrix);
+  if (ofcb->encoding_symbols_tab != nullptr) {
+    for (uint32_t esi = ofcb->nb_source_symbols; esi < ofcb->nb_total_symbols; ++esi)
+      of_free(ofcb->encoding_symbols_tab[esi]);
+    release_array(ofcb->encoding_symbols_tab);
+  }
+  release_array(ofcb->tmp_tab_symbols);
+  release_array(ofcb->tab_nb_enc_symbols_per_equ);
+  release_array(ofcb->tab_nb_equ_for_repair);
+  release_array(ofcb->tab_nb_unknown_symbols);
+  if (ofcb->tab_const_term_of_equ != nullptr) {
+    for (uint32_t i = 0; i < ofcb->nb_repair_symbols; ++i) of_free(ofcb->tab_const_term_of_equ[i]);
+    release_array(ofcb->tab_const_term_of_equ);
+  }
+  release_array(ofcb->index_rows);
+  release_array(ofcb->index_cols);
+  release_matrix(ofcb->pchk_matrix_simplified);
+  release_matrix(ofcb->original_pchkMatrix);
+  release_matrix(ofcb->pchk_matrix_gauss);
+}
+
+of_status_t of_linear_binary_code_build_repair_symbol(of_linear_binary_code_cb *ofcb,
+                                                      void **encoding_symbols_tab, uint32_t esi) {
+  const uint32_t k = ofcb->nb_source_symbols;
+  if (esi < k || esi >= ofcb->nb_total_symbols || ofcb->pchk_matrix == nullptr)
+    return OF_STATUS_ERROR;
+  const uint32_t len = ofcb->encoding_symbol_length;
+  void *&entry = encoding_symbols_tab[esi];
+  void *allocated = nullptr;
+  if (entry == nullptr) {
+    allocated = of_calloc(1, of_linear_binary_code_alloc_size(ofcb));
+    if (allocated == nullptr) return OF_STATUS_ERROR;
+    entry = allocated;
+  } else {
+    std::memset(entry, 0, len);
+  }
+  const uint32_t row = esi - k;
+  for (of_mod2entry *e = of_mod2sparse_first_in_row(ofcb->pchk_matrix, row);
+       !of_mod2sparse_at_end(e); e = of_mod2sparse_next_in_row(e)) {
+    const auto col = static_cast<uint32_t>(of_mod2sparse_col(e));
+    if (col == row) continue;
+    const void *term = encoding_symbols_tab[of_linear_binary_code_esi_of_col(ofcb, col)];
+    if (term == nullptr) {
+      // Nobody would own a half-built buffer of ours.
+      if (allocated != nullptr) {
+        of_free(allocated);
+        entry = nullptr;
+      }
+      return OF_STATUS_ERROR;
+    }
+    of_add_to_symbol(entry, term, len);
+  }
+  return OF_STATUS_OK;
+}
+
+bool of_linear_binary_code_advance_cursor(of_linear_binary_code_cb *ofcb,
+                                          uint32_t *first_non_decoded) {
+  const uint32_t k = ofcb->nb_source_symbols;
+  void **tab = ofcb->encoding_symbols_tab;
+  // Without a code there is nothing decoded.
+  if (tab == nullptr) return false;
+  while (*first_non_decoded < k && tab[*first_non_decoded] != nullptr) ++*first_non_decoded;
+  return *first_non_decoded >= k;
+}
+
+of_status_t of_linear_binary_code_get_source_symbols_tab(of_linear_binary_code_cb *ofcb,
+                                                         void **source_symbols_tab) {
+  if (ofcb->encoding_symbols_tab == nullptr) return OF_STATUS_ERROR;
+  for (uint32_t i = 0; i < ofcb->nb_source_symbols; ++i)
+    source_symbols_tab[i] = ofcb->encoding_symbols_tab[i];
+  return OF_STATUS_OK;
+}
+
+of_status_t of_linear_binary_code_get_max(unsigned int type, void *value, unsigned int length,
+                                          uint32_t max_nb_source_symbols,
+                                          uint32_t max_nb_encoding_symbols) {
+  uint32_t answer;
+  if (type == OF_CTRL_GET_MAX_SOURCE_SYMBOLS)
+    answer = max_nb_source_symbols;
+  else if (type == OF_CTRL_GET_MAX_ENCODING_SYMBOLS)
+    answer = max_nb_encoding_symbols;
+  else
+    return OF_STATUS_ERROR;
+  if (value == nullptr || length != sizeof(uint32_t)) return OF_STATUS_ERROR;
+  std::memcpy(value, &answer, sizeof answer);
+  return OF_STATUS_OK;
+}

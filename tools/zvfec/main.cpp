@@ -110,12 +110,14 @@ int run_simulate(const SimArgs &a) {
   const bool sweeping = !a.sweep.empty() || !a.plot.empty();
   if (!sweeping) {
     std::vector<SimResult> results;
-    Progress progress("simulate", static_cast<std::int64_t>(cases.size() * channels.size()));
+    Progress progress("simulate", static_cast<std::int64_t>(cases.size() * channels.size()) * 1000);
     for (const auto &ch : channels)
       for (auto c : cases) {
-        progress.update(static_cast<std::int64_t>(results.size()));
+        const auto done = static_cast<std::int64_t>(results.size()) * 1000;
         c.channel = ch;
-        results.push_back(simulate_case(c, stream(c.variant), opts));
+        results.push_back(simulate_case(c, stream(c.variant), opts, [&](double f) {
+          progress.update(done + static_cast<std::int64_t>(f * 1000));
+        }));
       }
     if (a.json) {
       auto j = results_json(results);

@@ -85,7 +85,8 @@ std::string plot_sweep(const std::vector<SweepPoint> &sweep, const std::string &
         "$d{} using 1:3 with lines dt 2 lw 2 lc {} title {}",
         c ? ", " : "", c, c + 1, quoted(title), c, c + 1, quoted(title + " MDS bound"));
   }
-  script += "\nset output\n";
+  // Without FEC the residual loss is the channel loss itself.
+  script += ", x with lines dt 3 lw 1.5 lc 'dark-gray' title 'no FEC'\nset output\n";
 
   FILE *p = ZV_POPEN("gnuplot", "w");
   if (!p) return "could not start gnuplot";

@@ -42,8 +42,8 @@ std::vector<Bytes> stream_for(Variant v, const SimOptions &opts) {
   return synthetic_video(opts.duration_s, 2.5e6, 30, 1200, mix(opts.seed ^ 0x7D));
 }
 
-SimResult simulate_case(const SimCase &c, const std::vector<Bytes> &stream,
-                        const SimOptions &opts) {
+SimResult simulate_case(const SimCase &c, const std::vector<Bytes> &stream, const SimOptions &opts,
+                        const std::function<void(double)> &on_progress) {
   SimResult res;
   res.c = c;
   if (auto why = check_group_shape(c.variant, c.k, c.r); !why.empty()) {
@@ -66,6 +66,8 @@ SimResult simulate_case(const SimCase &c, const std::vector<Bytes> &stream,
   std::vector<bool> media_lost(k);
 
   for (std::size_t g = 0; g < groups; ++g) {
+    if (on_progress && g % 256 == 0)
+      on_progress(static_cast<double>(g) / static_cast<double>(groups));
     std::int64_t group_bytes = 0;
     for (std::size_t i = 0; i < k; ++i) {
       media[i] = stream[g * k + i];

@@ -48,6 +48,8 @@ std::vector<Bytes> stream_for(Variant v, const SimOptions &opts);
 // Runs one case over `stream` (whole groups only; a trailing partial group is
 // left out). The channel seed derives from opts.seed and the case, so equal
 // inputs give equal results.
-SimResult simulate_case(const SimCase &c, const std::vector<Bytes> &stream, const SimOptions &opts);
+// on_progress, when set, hears the fraction of the stream done now and then.
+SimResult simulate_case(const SimCase &c, const std::vector<Bytes> &stream, const SimOptions &opts,
+                        const std::function<void(double)> &on_progress = {});
 
 }  // namespace zvtool

@@ -1,14 +1,13 @@
 #!/bin/sh
 # wine-run.sh PREFIX PROGRAM [ARGS...]
 # wine-run.sh PREFIX --boot
-# Runs a Windows program under 64-bit Wine and exits with its exit code (with
-# --boot, only makes sure that the prefix exists). Wine
-# runs headless and never asks anything: no display, no Mono or Gecko
-# installers, no debug chatter. PREFIX is a Wine prefix of the caller's own
-# (the build tree keeps one); it is created on first use, once, even when
-# several tests start together.
+# Runs a Windows program under 64-bit Wine and exits with its exit code; with
+# --boot, only makes sure that the prefix exists. Wine runs headless and never
+# asks anything: no display, no Mono or Gecko installers, no debug chatter.
+# PREFIX is a Wine prefix of the caller's own (the build tree keeps one); it is
+# created on first use, once, even when several tests start together.
 set -eu
-[ $# -ge 2 ] || { echo "usage: wine-run.sh PREFIX PROGRAM [ARGS...]" >&2; exit 2; }
+[ $# -ge 2 ] || { echo "usage: wine-run.sh PREFIX PROGRAM [ARGS...] | PREFIX --boot" >&2; exit 2; }
 prefix=$1
 shift
 case $prefix in

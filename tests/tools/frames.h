@@ -19,8 +19,15 @@ inline Bytes ip_udp(int ipv, ByteView payload, std::uint16_t sport, std::uint16_
   std::copy(payload.begin(), payload.end(), udp.begin() + 8);
   Bytes ip;
   if (ipv == 4) {
-    ip = {0x45, 0, 0, 0, 0x12, 0x34, 0x40, 0, 64, proto, 0, 0, 10, 0, 0, 1, 10, 0, 0, 2};
+    ip.assign(20, 0);
+    ip[0] = 0x45;
     store_be16(&ip[2], static_cast<std::uint16_t>(20 + udp.size()));
+    store_be16(&ip[4], 0x1234);
+    ip[6] = 0x40;  // don't fragment
+    ip[8] = 64;
+    ip[9] = proto;
+    ip[12] = 10, ip[15] = 1;  // 10.0.0.1
+    ip[16] = 10, ip[19] = 2;  // 10.0.0.2
   } else {
     ip.assign(40, 0);
     ip[0] = 0x60;
@@ -30,7 +37,9 @@ inline Bytes ip_udp(int ipv, ByteView payload, std::uint16_t sport, std::uint16_
     ip[8] = 0x20, ip[9] = 0x01, ip[23] = 1;    // 2001::1
     ip[24] = 0x20, ip[25] = 0x01, ip[39] = 2;  // 2001::2
   }
-  ip.insert(ip.end(), udp.begin(), udp.end());
+  const std::size_t header = ip.size();
+  ip.resize(header + udp.size());
+  std::copy(udp.begin(), udp.end(), ip.begin() + static_cast<std::ptrdiff_t>(header));
   return ip;
 }
 

@@ -98,7 +98,7 @@ of_status_t of_linear_binary_code_build_repair_symbol(of_linear_binary_code_cb *
   void *allocated = nullptr;
   if (entry == nullptr) {
     allocated = of_calloc(1, of_linear_binary_code_alloc_size(ofcb));
-    if (allocated == nullptr) return OF_STATUS_ERROR;
+    if (allocated == nullptr) return OF_STATUS_FATAL_ERROR;
     entry = allocated;
   } else {
     std::memset(entry, 0, len);

@@ -97,9 +97,9 @@ void of_linear_binary_code_release(of_linear_binary_code_cb *ofcb);
 // Builds repair ESI esi into encoding_symbols_tab (n entries): the XOR of
 // every other symbol of its equation. A NULL entry receives a buffer that then
 // belongs to the caller. OF_STATUS_ERROR for an ESI outside k .. n-1, without
-// a matrix, when memory is short, or when a symbol of the equation is missing
-// from the table (a caller's buffer is then left partly built, a buffer of
-// ours is freed and the entry reset).
+// a matrix, or when a symbol of the equation is missing from the table (a
+// caller's buffer is then left partly built, a buffer of ours is freed and
+// the entry reset); OF_STATUS_FATAL_ERROR when memory is short.
 of_status_t of_linear_binary_code_build_repair_symbol(of_linear_binary_code_cb *ofcb,
                                                       void **encoding_symbols_tab, uint32_t esi);
 

@@ -176,6 +176,11 @@ TEST(LdpcStaircaseEncoding, RepairSymbolsNeedTheirInputsFirst) {
   EXPECT_EQ(tab[c.k + 1], caller_buffer.data());
   for (uint32_t esi : {0u, c.k - 1, c.n(), c.n() + 5})
     EXPECT_EQ(of_build_repair_symbol(ses, tab.data(), esi), OF_STATUS_ERROR) << esi;
+  // No memory for a NULL entry: fatal, and the entry stays NULL.
+  of_fail_nth_allocation(0);
+  EXPECT_EQ(of_build_repair_symbol(ses, tab.data(), c.k), OF_STATUS_FATAL_ERROR);
+  of_fail_nth_allocation(-1);
+  EXPECT_EQ(tab[c.k], nullptr);
   // In order, a caller's buffer is written in place and a NULL entry filled.
   EXPECT_EQ(of_build_repair_symbol(ses, tab.data(), c.k), OF_STATUS_OK);
   ASSERT_NE(tab[c.k], nullptr);
@@ -383,6 +388,45 @@ TEST(LdpcStaircaseDecoding, ThousandsOfRecoveriesInOneChain) {
   std::free(seen.source[lost]);
 }
 
+// Losses that leave every equation with two unknowns or more stall the
+// peeling; elimination then finds them all, and puts them straight into the
+// table: the source callback is only for symbols found by peeling.
+TEST(LdpcStaircaseDecoding, EliminationFillsTheTableWithoutCallbacks) {
+  std::mt19937 rng(32);
+  const Code c = ldpc(40, 20, 8, 4, 17);
+  Symbols src = random_symbols(rng, c.k, c.len);
+  Symbols repair = encode(c, src);
+  const std::vector<uint32_t> received = received_after_loss(rng, c.n(), 15);
+  of_session_t *ses = open_session(c, OF_CODEC_TYPE_DECODER);
+  ASSERT_NE(ses, nullptr);
+  Announcements seen;
+  ASSERT_EQ(
+      of_set_callback_functions(ses, Announcements::on_source, Announcements::on_repair, &seen),
+      OF_STATUS_OK);
+  for (uint32_t esi : received)
+    ASSERT_EQ(of_decode_with_new_symbol(ses, symbol_of(src, repair, esi), esi), OF_STATUS_OK);
+  ASSERT_FALSE(of_is_decoding_complete(ses));
+  std::vector<void *> before(c.k);
+  ASSERT_EQ(of_get_source_symbols_tab(ses, before.data()), OF_STATUS_OK);
+  uint32_t missing = 0;
+  for (void *p : before) missing += p == nullptr;
+  ASSERT_GE(missing, 2u);
+  const size_t announced = seen.source.size();
+  EXPECT_EQ(of_finish_decoding(ses), OF_STATUS_OK);
+  EXPECT_EQ(seen.source.size(), announced);
+  std::vector<void *> after(c.k);
+  ASSERT_EQ(of_get_source_symbols_tab(ses, after.data()), OF_STATUS_OK);
+  for (uint32_t i = 0; i < c.k; ++i) {
+    ASSERT_NE(after[i], nullptr) << i;
+    EXPECT_EQ(std::memcmp(after[i], src[i].data(), c.len), 0) << i;
+    if (before[i] == nullptr) of_free(after[i]);
+  }
+  // No further symbols once elimination has consumed the equations.
+  EXPECT_EQ(of_decode_with_new_symbol(ses, repair[0].data(), c.k), OF_STATUS_ERROR);
+  EXPECT_EQ(of_release_codec_instance(ses), OF_STATUS_OK);
+  for (auto &[esi, buf] : seen.source) std::free(buf);
+}
+
 // Every allocation of a whole decoding, refused in turn: the call that meets
 // it answers OF_STATUS_FATAL_ERROR (or the decoding carries on correctly when
 // the memory was not needed), and the session is always released cleanly.
@@ -419,6 +463,12 @@ TEST(LdpcStaircaseDecoding, AnyAllocationFailureIsFatalAndReleasable) {
     if (failed) {
       EXPECT_EQ(st, OF_STATUS_FATAL_ERROR) << "allocation " << nth;
       ++failures_seen;
+      // Symbols recovered before the failure are the caller's to free.
+      std::vector<void *> out(c.k, nullptr);
+      if (ses != nullptr && of_get_source_symbols_tab(ses, out.data()) == OF_STATUS_OK) {
+        for (uint32_t i = 0; i < c.k; ++i)
+          if (out[i] != src[i].data()) of_free(out[i]);
+      }
     } else {
       EXPECT_TRUE(same_symbols(take_source_symbols(ses, c, src), src)) << "allocation " << nth;
     }

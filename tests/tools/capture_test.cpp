@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
+#include <unistd.h>
 
 #include "frames.h"
 #include "rtp.h"
@@ -107,10 +108,9 @@ TEST(Capture, RefusesWhatIsNotAWholeUdpDatagram) {
 
 class CaptureFiles : public ::testing::Test {
  protected:
-  std::filesystem::path dir =
-      std::filesystem::temp_directory_path() /
-      ("zvfec_capture_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                              ("zvfec_capture_" + std::to_string(getpid()) + "_" +
+                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
   void SetUp() override { std::filesystem::create_directories(dir); }
   void TearDown() override { std::filesystem::remove_all(dir); }
 };

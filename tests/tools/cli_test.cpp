@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include "capture.h"
@@ -37,9 +38,10 @@ std::string slurp(const fs::path &p) {
 
 class Cli : public ::testing::Test {
  protected:
+  // Unique per process: other builds may run the same tests at the same time.
   fs::path dir =
-      fs::temp_directory_path() /
-      (std::string("zvfec_cli_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+      fs::temp_directory_path() / (std::string("zvfec_cli_") + std::to_string(getpid()) + "_" +
+                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
   void SetUp() override {
     fs::remove_all(dir);
     fs::create_directories(dir);

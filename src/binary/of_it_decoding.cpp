@@ -109,6 +109,7 @@ of_status_t recover_from_row(of_linear_binary_code_cb *ofcb, uint32_t row, work 
   const uint32_t k = ofcb->nb_source_symbols;
   const uint32_t len = ofcb->encoding_symbol_length;
   of_mod2entry *e = of_mod2sparse_first_in_row(m, row);
+  if (of_mod2sparse_at_end(e)) return OF_STATUS_OK;
   const uint32_t esi =
       of_linear_binary_code_esi_of_col(ofcb, static_cast<uint32_t>(of_mod2sparse_col(e)));
   void *value = ofcb->tab_const_term_of_equ[row];

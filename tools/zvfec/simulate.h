@@ -36,7 +36,7 @@ struct SimResult {
   double mds = 0;         // exact residual of an ideal code, same channel and (k, r)
   double mds_stderr = 0;  // standard error of `residual` under that ideal code
   double overhead = 0;    // fec_bytes / media_bytes
-  double encode_mbps = 0, decode_mbps = 0;        // media MB per second inside the library
+  double encode_mbps = 0, decode_mbps = 0;  // median over calls of media MB/s inside the library
   double latency_p50_us = 0, latency_p99_us = 0;  // encode + decode time per group
   std::string error;                              // set when the case could not run at all
 };

@@ -3,6 +3,8 @@
 # For a cross build, TOOLCHAIN is the toolchain file of the consumer build and
 # EMULATOR ('|'-separated command) runs its programs; the consumer of the DLL
 # gets zv_rsfec.dll beside it, as a Windows application ships it.
+# With SANITIZE=ON the libraries carry sanitizer instrumentation, and the
+# consumer is built with the same sanitizers to link and load them.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 function(run)
@@ -26,6 +28,11 @@ if(DEFINED TOOLCHAIN)
       -Dzv_rsfec_DIR=${prefix}/lib/cmake/zv_rsfec -DCMAKE_EXE_LINKER_FLAGS=-static)
   string(REPLACE "|" ";" runner "${EMULATOR}")
   set(exe .exe)
+endif()
+if(SANITIZE)
+  set(flags -fsanitize=address,undefined)
+  list(APPEND configure_args -DCMAKE_C_FLAGS=${flags} -DCMAKE_CXX_FLAGS=${flags}
+       -DCMAKE_EXE_LINKER_FLAGS=${flags})
 endif()
 foreach(f IN LISTS installed)
   if(NOT EXISTS ${prefix}/${f})

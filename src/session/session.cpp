@@ -18,7 +18,10 @@ char about_text[] =
     "Erasure codecs for media groups behind one session interface:\n"
     "  1 Reed-Solomon over GF(2^8) (classic coder)\n"
     "  2 Reed-Solomon over GF(2^m), m = 4 or 8\n"
-    "Any k of the n encoding symbols of a Reed-Solomon group restore its k source symbols.\n";
+    "  3 LDPC-staircase (RFC 5170)\n"
+    "  5 2D parity\n"
+    "Any k of the n encoding symbols of a Reed-Solomon group restore its k source symbols;\n"
+    "the binary codes recover by peeling, then by elimination.\n";
 
 }  // namespace
 

@@ -20,7 +20,8 @@ Bytes random_bytes(std::mt19937 &rng, size_t n) {
 // symbols unaligned; bytes past the size must stay untouched.
 TEST(SymbolXor, MatchesBytewiseXorAtEverySizeAndAlignment) {
   std::mt19937 rng(1);
-  for (uint32_t size : {0u, 1u, 3u, 4u, 7u, 8u, 9u, 31u, 32u, 33u, 63u, 64u, 65u, 72u, 100u, 1027u}) {
+  for (uint32_t size :
+       {0u, 1u, 3u, 4u, 7u, 8u, 9u, 31u, 32u, 33u, 63u, 64u, 65u, 72u, 100u, 1027u}) {
     for (size_t offset : {0u, 1u, 3u}) {
       Bytes to = random_bytes(rng, size + offset + 8);
       std::vector<Bytes> from;

@@ -48,3 +48,11 @@ if(DEFINED TOOLCHAIN)
 endif()
 run(${runner} ${WORK_DIR}/build/consumer_shared${exe})
 run(${runner} ${WORK_DIR}/build/consumer_static${exe})
+# A program that links the static library is no DLL: it must export nothing.
+if(DEFINED OBJDUMP)
+  execute_process(COMMAND ${OBJDUMP} -p ${WORK_DIR}/build/consumer_static${exe}
+                  OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR dump MATCHES "Ordinal/Name Pointer\\] Table")
+    message(FATAL_ERROR "consumer_static${exe} exports names of the library")
+  endif()
+endif()

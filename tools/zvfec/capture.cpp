@@ -145,6 +145,22 @@ std::optional<Capture> read_capture(const std::string &path, std::string *error)
   return cap;
 }
 
+std::optional<Capture> read_capture_for_command(const std::string &name, const std::string &path) {
+  std::string error;
+  auto cap = read_capture(path, &error);
+  if (!cap) {
+    fmt::print(stderr, "zvfec {}: {}\n", name, error);
+    return std::nullopt;
+  }
+  if (!cap->warning.empty()) fmt::print(stderr, "zvfec {}: warning: {}\n", name, cap->warning);
+  if (!linktype_supported(cap->linktype)) {
+    fmt::print(stderr, "zvfec {}: '{}' has link type {}, which this tool does not read\n", name,
+               path, cap->linktype);
+    return std::nullopt;
+  }
+  return cap;
+}
+
 std::string write_capture(const std::string &path, int linktype, const std::vector<Frame> &frames) {
   pcap_t *p = pcap_open_dead_with_tstamp_precision(linktype, 262144, PCAP_TSTAMP_PRECISION_NANO);
   if (!p) return "cannot set up a capture writer";

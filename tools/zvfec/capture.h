@@ -31,6 +31,12 @@ struct Capture {
 // returned with those packets and a warning.
 std::optional<Capture> read_capture(const std::string &path, std::string *error);
 
+// Reads the capture that command `name` (protect, recover, ...) works on and
+// checks that this tool reads its link type. On failure prints the reason,
+// prefixed "zvfec <name>: ", to standard error and returns nullopt; a warning
+// about a damaged file is printed the same way and the capture returned.
+std::optional<Capture> read_capture_for_command(const std::string &name, const std::string &path);
+
 // Writes frames as a pcap with nanosecond timestamps. Returns an empty string
 // or the reason for failure.
 std::string write_capture(const std::string &path, int linktype, const std::vector<Frame> &frames);

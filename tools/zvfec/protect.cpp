@@ -125,18 +125,8 @@ std::vector<Frame> protect_capture(const Capture &in, const ProtectOptions &opts
 }
 
 int protect_command(const std::string &in, const std::string &out, const ProtectOptions &opts) {
-  std::string error;
-  const auto cap = read_capture(in, &error);
-  if (!cap) {
-    fmt::print(stderr, "zvfec protect: {}\n", error);
-    return 1;
-  }
-  if (!cap->warning.empty()) fmt::print(stderr, "zvfec protect: warning: {}\n", cap->warning);
-  if (!linktype_supported(cap->linktype)) {
-    fmt::print(stderr, "zvfec protect: '{}' has link type {}, which this tool does not read\n", in,
-               cap->linktype);
-    return 1;
-  }
+  const auto cap = read_capture_for_command("protect", in);
+  if (!cap) return 1;
   ProtectStats stats;
   std::string messages;
   const auto frames = protect_capture(*cap, opts, stats, &messages);

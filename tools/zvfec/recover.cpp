@@ -210,18 +210,8 @@ std::vector<Frame> recover_capture(const Capture &in, const RecoverOptions &opts
 }
 
 int recover_command(const std::string &in, const std::string &out, const RecoverOptions &opts) {
-  std::string error;
-  const auto cap = read_capture(in, &error);
-  if (!cap) {
-    fmt::print(stderr, "zvfec recover: {}\n", error);
-    return 1;
-  }
-  if (!cap->warning.empty()) fmt::print(stderr, "zvfec recover: warning: {}\n", cap->warning);
-  if (!linktype_supported(cap->linktype)) {
-    fmt::print(stderr, "zvfec recover: '{}' has link type {}, which this tool does not read\n", in,
-               cap->linktype);
-    return 1;
-  }
+  const auto cap = read_capture_for_command("recover", in);
+  if (!cap) return 1;
   RecoverStats stats;
   std::string messages;
   const auto frames = recover_capture(*cap, opts, stats, &messages);

@@ -33,17 +33,22 @@ struct CauchyVariant {
 };
 
 constexpr CauchyVariant kAudio{
-    kAudioV2Layout,
-    false,
-    true,
-    true,
-    ZV_FEC_LOG_ERROR,
-    "zvfec dec  packet num:%d (real:%d ) invalid, so can not run fec!\n"};
+    .layout = kAudioV2Layout,
+    .log_symbol_length = false,
+    .log_codec_code = true,
+    .length_check_before_placement = true,
+    .length_error_level = ZV_FEC_LOG_ERROR,
+    .too_few_format = "zvfec dec  packet num:%d (real:%d ) invalid, so can not run fec!\n",
+};
 
 constexpr CauchyVariant kVideo{
-    kVideoV2Layout,  true,
-    false,           false,
-    ZV_FEC_LOG_INFO, "zvfec dec k=%d  realcnt=%d invalid,so can not run fec!"};
+    .layout = kVideoV2Layout,
+    .log_symbol_length = true,
+    .log_codec_code = false,
+    .length_check_before_placement = false,
+    .length_error_level = ZV_FEC_LOG_INFO,
+    .too_few_format = "zvfec dec k=%d  realcnt=%d invalid,so can not run fec!",
+};
 
 int encode(const CauchyVariant &v, void *handle, const EncodeArgs &args) {
   if (!handle_ready(handle)) return -1;

@@ -116,23 +116,14 @@ int decode(const CauchyVariant &v, void *handle, const DecodeArgs &args) {
   Gathered got{};
   for (int i = 0; i < args.received_med_num && got.count < g.k; ++i) {
     const int len = args.received_med_pkt_len[i];
-    if (len > g.symbol_len && v.length_check_before_placement) {
-      ZV_LOG(ZV_FEC_LOG_ERROR,
-             "i %d received_med_pkt_len[i] %d params->encoding_symbol_length %d\n", i, len,
-             g.symbol_len);
-      return -101;
-    }
+    if (len > g.symbol_len && v.length_check_before_placement)
+      return media_packet_too_long(i, len, g);
     if (!media_packet_placeable(args, i)) continue;
     const int offset = seq_offset(media_seq(args.received_med_pkt[i]), g.base_seq);
     const int index = media_symbol_index(offset, g.seqmask);
     // Only the group's own media symbols 0 .. k-1 are used.
     if (index < 0 || index >= g.k || got.placed[index]) continue;
-    if (len > g.symbol_len) {
-      ZV_LOG(ZV_FEC_LOG_ERROR,
-             "i %d received_med_pkt_len[i] %d params->encoding_symbol_length %d\n", i, len,
-             g.symbol_len);
-      return -101;
-    }
+    if (len > g.symbol_len) return media_packet_too_long(i, len, g);
     got.take(index, args.received_med_pkt[i], len, false);
   }
   for (int j = 0; j < args.received_fec_num && got.count < g.k; ++j) {

@@ -115,6 +115,12 @@ bool fec_packet_usable(const DecodeArgs &a, int j, const FecLayout &layout,
          a.received_fec_pkt_len[j] >= layout.packet_length(group.symbol_len);
 }
 
+int media_packet_too_long(int i, int len, const DecodeGroup &group) {
+  ZV_LOG(ZV_FEC_LOG_ERROR, "i %d received_med_pkt_len[i] %d params->encoding_symbol_length %d\n", i,
+         len, group.symbol_len);
+  return -101;
+}
+
 bool media_packet_placeable(const DecodeArgs &a, int i) {
   return a.received_med_pkt[i] != nullptr && a.received_med_pkt_len[i] >= kMediaSeqOffset + 2;
 }

@@ -93,6 +93,10 @@ bool fec_packet_usable(const DecodeArgs &args, int j, const FecLayout &layout,
 // number; a shorter one cannot be placed in the group and is not used.
 bool media_packet_placeable(const DecodeArgs &args, int i);
 
+// Logs that received media packet i (of stated length `len`) is longer than the
+// group's symbol and returns -101, the decoders' answer to it.
+int media_packet_too_long(int i, int len, const DecodeGroup &group);
+
 // True when `esi` names one of the group's repair symbols (k .. n-1).
 inline bool repair_index_in_group(int esi, const DecodeGroup &group) {
   return esi >= group.k && esi < group.n;

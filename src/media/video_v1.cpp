@@ -171,12 +171,8 @@ int decode(void *handle, const DecodeArgs &args) {
 
   for (int i = 0; i < args.received_med_num && !done; ++i) {
     const int len = args.received_med_pkt_len[i];
-    if (static_cast<unsigned>(len) > static_cast<unsigned>(g.symbol_len)) {
-      ZV_LOG(ZV_FEC_LOG_ERROR,
-             "i %d received_med_pkt_len[i] %d params->encoding_symbol_length %d\n", i, len,
-             g.symbol_len);
-      return -101;
-    }
+    if (static_cast<unsigned>(len) > static_cast<unsigned>(g.symbol_len))
+      return media_packet_too_long(i, len, g);
     if (!media_packet_placeable(args, i)) continue;
     const int offset = seq_offset(media_seq(args.received_med_pkt[i]), g.base_seq);
     // Offsets k .. 127 are no media symbols of the group; from 128 on the call ends.

@@ -21,26 +21,9 @@ struct VariantCase {
 const VariantCase kAudio{"audio_v2", ZV_FEC_AUDIO, ZV_FEC_VERSION_2, 0x11};
 const VariantCase kVideo{"video_v2", ZV_FEC_VIDEO, ZV_FEC_VERSION_2, 0x01};
 
-std::vector<std::string> g_lines;
-void collect(const char *text) { g_lines.emplace_back(text); }
-
-bool logged(const std::string &text) {
-  for (const std::string &l : g_lines)
-    if (l.find(text) != std::string::npos) return true;
-  return false;
-}
-
 class CauchyVariantTest : public ::testing::TestWithParam<VariantCase> {
  protected:
-  void SetUp() override {
-    g_lines.clear();
-    zv_rsfec_register_log_callback(collect);
-    zv_rsfec_set_log_level(ZV_FEC_LOG_INFO);
-  }
-  void TearDown() override {
-    zv_rsfec_register_log_callback(nullptr);
-    zv_rsfec_set_log_level(ZV_FEC_LOG_NONE);
-  }
+  LogCapture log_;
   const VariantCase &v() const { return GetParam(); }
   int hdr() const { return header_size(v().type, v().version); }
   Handle handle_{GetParam().type, GetParam().version};

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,33 @@
 namespace zvtest {
 
 using Bytes = std::vector<uint8_t>;
+
+// The library's log lines, collected while a LogCapture is alive.
+inline std::vector<std::string> g_lines;
+inline void collect(const char *text) { g_lines.emplace_back(text); }
+
+inline bool logged(const std::string &text) {
+  for (const std::string &l : g_lines)
+    if (l.find(text) != std::string::npos) return true;
+  return false;
+}
+
+// Registers the collector at INFO level for its lifetime, then restores the
+// library's initial state (no callback, nothing logged).
+class LogCapture {
+ public:
+  LogCapture() {
+    g_lines.clear();
+    zv_rsfec_register_log_callback(collect);
+    zv_rsfec_set_log_level(ZV_FEC_LOG_INFO);
+  }
+  ~LogCapture() {
+    zv_rsfec_register_log_callback(nullptr);
+    zv_rsfec_set_log_level(ZV_FEC_LOG_NONE);
+  }
+  LogCapture(const LogCapture &) = delete;
+  LogCapture &operator=(const LogCapture &) = delete;
+};
 
 // A media buffer: little-endian length prefix, RTP header with `seq`, random
 // payload; `rtp_len` bytes of RTP in all. No padding: the stated length is

@@ -9,26 +9,9 @@ namespace {
 
 using namespace zvtest;
 
-std::vector<std::string> g_lines;
-void collect(const char *text) { g_lines.emplace_back(text); }
-
-bool logged(const std::string &text) {
-  for (const std::string &l : g_lines)
-    if (l.find(text) != std::string::npos) return true;
-  return false;
-}
-
 class VideoV1Test : public ::testing::Test {
  protected:
-  void SetUp() override {
-    g_lines.clear();
-    zv_rsfec_register_log_callback(collect);
-    zv_rsfec_set_log_level(ZV_FEC_LOG_INFO);
-  }
-  void TearDown() override {
-    zv_rsfec_register_log_callback(nullptr);
-    zv_rsfec_set_log_level(ZV_FEC_LOG_NONE);
-  }
+  LogCapture log_;
   Group group(int k, int r, uint16_t base = 4000, int min_len = 20, int max_len = 300) {
     Group g = encode_group(handle_.get(), 8, k, r, base, min_len, max_len, rng_);
     EXPECT_EQ(g.encode_rc, 0);

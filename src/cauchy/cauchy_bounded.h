@@ -22,7 +22,9 @@ int zvfec_encode_bounded(cm256_encoder_params params, void **originals, const in
 // read); recovery blocks are BlockBytes long and receive the full BlockBytes
 // of the original they are turned into. Codes of zvfec_decode, plus -3 when
 // lengths is null and -1 when an original's length is outside 0 .. BlockBytes;
-// on failure no block is changed.
-int zvfec_decode_bounded(cm256_encoder_params params, cm256_block *blocks, const int *lengths);
+// on failure no block is changed. `report` prints the block-codec API's
+// "para err" messages for its direct callers; the media path passes false.
+int zvfec_decode_bounded(cm256_encoder_params params, cm256_block *blocks, const int *lengths,
+                         bool report);
 
 #endif  // ZV_CAUCHY_CAUCHY_BOUNDED_H

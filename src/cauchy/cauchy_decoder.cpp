@@ -211,10 +211,12 @@ void CM256Decoder::GenerateLDUDecomposition(uint8_t *matrix_L, uint8_t *diag_D, 
 
 namespace {
 
-int decode(cm256_encoder_params params, cm256_block *blocks, const int *lengths) {
+// `report`: print the block-codec API's messages for its direct callers; the
+// media path passes false, since it never writes to the standard streams.
+int decode(cm256_encoder_params params, cm256_block *blocks, const int *lengths, bool report) {
   const int k = params.OriginalCount;
   const int check = cm256_check_params(params);
-  if (check == -1) {
+  if (check == -1 && report) {
     std::printf("para err %d,%d,%d\n", params.OriginalCount, params.RecoveryCount,
                 params.BlockBytes);
   }
@@ -227,8 +229,9 @@ int decode(cm256_encoder_params params, cm256_block *blocks, const int *lengths)
   }
   CM256Decoder decoder;
   if (!decoder.Initialize(params, blocks, lengths)) {
-    std::printf("para err %d,%d,%d\n", params.OriginalCount, params.RecoveryCount,
-                params.BlockBytes);
+    if (report)
+      std::printf("para err %d,%d,%d\n", params.OriginalCount, params.RecoveryCount,
+                  params.BlockBytes);
     return -5;
   }
   if (k == 1) {
@@ -246,16 +249,17 @@ int decode(cm256_encoder_params params, cm256_block *blocks, const int *lengths)
 
 }  // namespace
 
-int zvfec_decode_bounded(cm256_encoder_params params, cm256_block *blocks, const int *lengths) {
+int zvfec_decode_bounded(cm256_encoder_params params, cm256_block *blocks, const int *lengths,
+                         bool report) {
   if (lengths == nullptr) {
     const int check = cm256_check_params(params);
     return check != 0 ? check : -3;
   }
-  return decode(params, blocks, lengths);
+  return decode(params, blocks, lengths, report);
 }
 
 extern "C" int zvfec_decode(cm256_encoder_params params, cm256_block *blocks) {
-  return decode(params, blocks, nullptr);
+  return decode(params, blocks, nullptr, true);
 }
 
 void initializeBlocks(cm256_block *originals, int blockCount, int blockBytes) {

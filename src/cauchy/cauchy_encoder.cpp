@@ -124,7 +124,8 @@ void encode_single(const cm256_encoder_params &params, Original original, int re
 
 int cm256_check_params(const cm256_encoder_params &params) {
   if (params.OriginalCount <= 0 || params.RecoveryCount <= 0 || params.BlockBytes <= 0) return -1;
-  if (params.OriginalCount + params.RecoveryCount > 256) return -2;
+  // Compared without adding, so that no count can overflow the sum.
+  if (params.OriginalCount > 256 - params.RecoveryCount) return -2;
   return 0;
 }
 

@@ -93,7 +93,7 @@ extern "C" int zvfec_decode_sei(ZVFEC_BLOCK *block) {
     descriptors[i] = {block->pdata[i], static_cast<unsigned char>(index), 0};
     lengths[i] = std::min(length, block_bytes);
   }
-  const int result = zvfec_decode_bounded(params, descriptors, lengths);
+  const int result = zvfec_decode_bounded(params, descriptors, lengths, true);
   for (int i = 0; i < k; ++i) block->index[i] = descriptors[i].Index;
   return result;
 }

@@ -53,7 +53,8 @@ constexpr CauchyVariant kVideo{
 int encode(const CauchyVariant &v, void *handle, const EncodeArgs &args) {
   if (!handle_ready(handle)) return -1;
   EncodeGroup g{};
-  if (int rc = prepare_encode(args, v.layout, {kMaxGroup, kMaxGroup}, &g); rc != 0) return rc;
+  if (int rc = prepare_encode(args, v.layout, {kMaxGroup, kMaxGroup, 2 * kMaxGroup}, &g); rc != 0)
+    return rc;
   if (v.log_symbol_length) ZV_LOG(ZV_FEC_LOG_INFO, "max_packet_length   %d\n", g.symbol_len);
 
   void *pdata[kMaxGroup] = {};
@@ -139,7 +140,7 @@ int decode(const CauchyVariant &v, void *handle, const DecodeArgs &args) {
   }
 
   const cm256_encoder_params params{g.k, g.n - g.k, g.symbol_len};
-  if (int rc = zvfec_decode_bounded(params, got.blocks, got.lengths); rc != 0) {
+  if (int rc = zvfec_decode_bounded(params, got.blocks, got.lengths, false); rc != 0) {
     ZV_LOG(ZV_FEC_LOG_ERROR, "zvfec dec err %d", rc);
     return -4;
   }

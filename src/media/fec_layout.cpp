@@ -7,17 +7,21 @@
 
 namespace zv {
 
-int symbol_length(const int *med_packet_len, int k) {
-  int s = 0;
+int64_t symbol_length(const int *med_packet_len, int k) {
+  int64_t s = 0;
   for (int i = 0; i < k; ++i) {
     if (med_packet_len[i] > s) s = med_packet_len[i];
   }
-  // Computed in unsigned arithmetic so that a length near INT_MAX cannot
-  // overflow; such a group is refused by the variants anyway.
-  return static_cast<int>((static_cast<unsigned>(s) + 3u) & ~3u);
+  return (s + 3) & ~int64_t{3};
 }
 
 uint16_t media_seq(const uint8_t *media) { return load_be16(media + kMediaSeqOffset); }
+
+uint16_t media_prefix(const uint8_t *media) { return load_le16(media); }
+
+bool media_prefix_fits(const uint8_t *media, int len) {
+  return len >= kMediaPrefixSize && kMediaPrefixSize + media_prefix(media) <= len;
+}
 
 void zero_fec_buffers(unsigned char **fec_packet, const int *fec_packet_len, int count) {
   for (int j = 0; j < count; ++j) {
@@ -52,7 +56,7 @@ RSRTPHEAD_VIDEO_V2 read_fec_header(const uint8_t *fec_packet, const FecLayout &l
 
 bool extract_recovered(const uint8_t *symbol, int symbol_len, uint16_t base_seq,
                        const ExtractRule &rule, const RecoveredOut &out) {
-  const uint16_t raw = load_le16(symbol);
+  const uint16_t raw = symbol_len >= kMediaPrefixSize ? load_le16(symbol) : 0;
   const int len = rule.signed_prefix ? static_cast<int16_t>(raw) : raw;
   if (len < 0 || len + kMediaPrefixSize > symbol_len) {
     ZV_LOG(rule.log_level, "len error =%d seq base=%d max_len=%d\n", len, base_seq, symbol_len);

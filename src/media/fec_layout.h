@@ -84,8 +84,29 @@ inline constexpr FecLayout kVideoV2Layout{kTagVideoV2, true};
 inline constexpr FecLayout kVideoV1Layout{kTagVideoV1, false};
 
 // The group's symbol length S: the largest of the k stated media lengths,
-// rounded up to a multiple of 4. Lengths are compared as signed values.
-int symbol_length(const int *med_packet_len, int k);
+// rounded up to a multiple of 4, computed wide enough that no stated length can
+// wrap it. Lengths are compared as signed values.
+int64_t symbol_length(const int *med_packet_len, int k);
+
+// Symbol lengths that an encoder can write into the 16-bit max_len field: every
+// media buffer holds its 2-byte length prefix, and S is a multiple of 4.
+inline constexpr int kMinSymbolLength = 4;
+inline constexpr int kMaxSymbolLength = 0xFFFC;
+
+// True when an FEC header's max_len is a symbol length that an encoder can
+// produce. Anything else is a forged or damaged header: it could not even hold
+// the length prefix of the packets it claims to restore.
+inline constexpr bool symbol_length_valid(int symbol_len) {
+  return symbol_len >= kMinSymbolLength && symbol_len <= kMaxSymbolLength && symbol_len % 4 == 0;
+}
+
+// The length L in the 2-byte little-endian prefix of a media buffer.
+uint16_t media_prefix(const uint8_t *media);
+
+// True when a media buffer of stated length `len` holds its length prefix and
+// the whole RTP packet that the prefix announces (2 + L <= len). A buffer that
+// claims more than it holds is malformed.
+bool media_prefix_fits(const uint8_t *media, int len);
 
 // The RTP sequence number inside a media buffer (its bytes 4-5); the buffer
 // must hold at least 6 bytes.
@@ -123,8 +144,9 @@ struct ExtractRule {
 
 // Copies the RTP packet behind the length prefix of a decoded symbol of S bytes
 // into the next output buffer and counts it. A prefix L with L + 2 > S (or
-// negative under a signed rule) is logged as a length error and yields nothing.
-// Returns true when a packet was written.
+// negative under a signed rule), or a symbol too short to hold a prefix at all,
+// is logged as a length error and yields nothing. Returns true when a packet
+// was written.
 bool extract_recovered(const uint8_t *symbol, int symbol_len, uint16_t base_seq,
                        const ExtractRule &rule, const RecoveredOut &out);
 

@@ -7,8 +7,6 @@ namespace zv {
 
 namespace {
 
-constexpr int kMaxSymbolLength = 0xFFFF;  // the header's 16-bit max_len field
-
 // Why an encode call is refused before anything is read beyond the argument
 // arrays' first entries, or null. Counts are checked before any array is walked.
 const char *argument_refusal(const EncodeArgs &a, const EncodeLimits &lim) {
@@ -16,18 +14,22 @@ const char *argument_refusal(const EncodeArgs &a, const EncodeLimits &lim) {
   if (a.fec_number < 0) return "negative fec_number";
   if (a.packet_number > lim.max_k) return "packet_number above the variant's limit";
   if (a.fec_number > lim.max_r) return "fec_number above the variant's limit";
+  if (a.fec_number > 0 && a.packet_number > lim.max_n - a.fec_number)
+    return "more symbols than the header's index can tell apart";
   if (a.fec_number > 0 && (a.fec_packet == nullptr || a.fec_packet_len == nullptr))
     return "no FEC packet array";
   for (int i = 0; i < a.packet_number; ++i) {
-    if (a.med_packet[i] == nullptr && a.med_packet_len[i] > 0) return "null media packet";
+    if (a.med_packet[i] == nullptr) return "null media packet";
+    if (!media_prefix_fits(a.med_packet[i], a.med_packet_len[i]))
+      return "media packet shorter than its length prefix says";
   }
   return nullptr;
 }
 
 // Why the group's symbols do not fit the header or the FEC buffers, or null.
-const char *size_refusal(const EncodeArgs &a, const FecLayout &layout, int symbol_len) {
+const char *size_refusal(const EncodeArgs &a, const FecLayout &layout, int64_t symbol_len) {
   if (symbol_len > kMaxSymbolLength) return "symbol length beyond 65535";
-  const int needed = layout.packet_length(symbol_len);
+  const int needed = layout.packet_length(static_cast<int>(symbol_len));
   for (int j = 0; j < a.fec_number; ++j) {
     if (a.fec_packet[j] == nullptr) return "null FEC packet buffer";
     if (a.fec_packet_len[j] < needed) return "FEC packet buffer shorter than header and symbol";
@@ -52,18 +54,18 @@ int prepare_encode(const EncodeArgs &a, const FecLayout &layout, const EncodeLim
     return -2;
   }
   const char *why = argument_refusal(a, limits);
-  const int symbol_len = why == nullptr ? symbol_length(a.med_packet_len, a.packet_number) : 0;
+  const int64_t symbol_len = why == nullptr ? symbol_length(a.med_packet_len, a.packet_number) : 0;
   if (why == nullptr) why = size_refusal(a, layout, symbol_len);
   if (why != nullptr) {
-    ZV_LOG(ZV_FEC_LOG_ERROR, "encode refused: %s (k=%d r=%d max_len=%d)\n", why, a.packet_number,
-           a.fec_number, symbol_len);
+    ZV_LOG(ZV_FEC_LOG_ERROR, "encode refused: %s (k=%d r=%d max_len=%lld)\n", why, a.packet_number,
+           a.fec_number, static_cast<long long>(symbol_len));
     return -2;
   }
   const uint16_t base_seq = bounded_media_seq(a.med_packet[0], a.med_packet_len[0]);
   ZV_LOG(ZV_FEC_LOG_INFO, "base_seq  %d\n", base_seq);
   zero_fec_buffers(a.fec_packet, a.fec_packet_len, a.fec_number);
 
-  *group = {a.packet_number, a.fec_number, symbol_len, base_seq};
+  *group = {a.packet_number, a.fec_number, static_cast<int>(symbol_len), base_seq};
   return 0;
 }
 
@@ -106,6 +108,11 @@ int begin_decode(const DecodeArgs &a, const FecLayout &layout, DecodeGroup *grou
   ZV_LOG(ZV_FEC_LOG_INFO, "zv_rsfec_decode base_seq %d\n", group->base_seq);
   ZV_LOG(ZV_FEC_LOG_INFO, "n %d k %d base_seq %d max_len %d rs_header->max_len %d\n", group->n,
          group->k, group->base_seq, group->symbol_len, group->symbol_len);
+  if (group->k == 0 || group->r == 0 || !symbol_length_valid(group->symbol_len)) {
+    ZV_LOG(ZV_FEC_LOG_ERROR, "FEC header refused: k=%d n_r=%d max_len=%d\n", group->k, group->r,
+           group->symbol_len);
+    return -2;
+  }
   return 0;
 }
 
@@ -122,7 +129,16 @@ int media_packet_too_long(int i, int len, const DecodeGroup &group) {
 }
 
 bool media_packet_placeable(const DecodeArgs &a, int i) {
-  return a.received_med_pkt[i] != nullptr && a.received_med_pkt_len[i] >= kMediaSeqOffset + 2;
+  const uint8_t *media = a.received_med_pkt[i];
+  const int len = a.received_med_pkt_len[i];
+  if (media == nullptr || len < kMediaSeqOffset + 2) return false;
+  if (!media_prefix_fits(media, len)) {
+    ZV_LOG(ZV_FEC_LOG_ERROR,
+           "media packet %d skipped: 2 + length prefix %d exceeds its stated length %d\n", i,
+           media_prefix(media), len);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace zv

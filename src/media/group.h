@@ -30,10 +30,12 @@ struct EncodeArgs {
 };
 
 // Limits of one variant's encoder: its working arrays hold at most max_k media
-// and max_r FEC packets.
+// and max_r FEC packets, and a group with FEC packets has at most max_n symbol
+// indices (k + r), the most that the header's index field can tell apart.
 struct EncodeLimits {
   int max_k;
   int max_r;
+  int max_n;
 };
 
 // Checks the sender's arguments and, when they are sound, takes base_seq from
@@ -42,8 +44,10 @@ struct EncodeLimits {
 // is written:
 //   -2 "argument packet_number is illegal" when packet_number <= 0;
 //   -2 with a message of its own for a null array or buffer, counts beyond the
-//      limits, a negative fec_number, a symbol length beyond the 16-bit field,
-//      or an FEC buffer too small for header and symbol.
+//      limits, a negative fec_number, a media buffer whose stated length does
+//      not hold its length prefix and the packet it announces, a symbol length
+//      beyond the 16-bit field, or an FEC buffer too small for header and
+//      symbol.
 // fec_number = 0 passes: each variant answers it as its codec does.
 int prepare_encode(const EncodeArgs &args, const FecLayout &layout, const EncodeLimits &limits,
                    EncodeGroup *group);
@@ -81,7 +85,9 @@ struct DecodeGroup {
 
 // Clears *recovered_pkt_num, then reads the group from the first FEC packet and
 // logs it. Returns 0, or -2 when no FEC packet is given, an array is missing,
-// or the first FEC packet is too short to hold its header.
+// the first FEC packet is too short to hold its header, or its header names a
+// group that no encoder writes (no media or no FEC packets, or a symbol length
+// that could not hold the media length prefix or is no multiple of 4).
 int begin_decode(const DecodeArgs &args, const FecLayout &layout, DecodeGroup *group);
 
 // True when FEC packet j holds the whole header and symbol of the group; a
@@ -90,7 +96,9 @@ bool fec_packet_usable(const DecodeArgs &args, int j, const FecLayout &layout,
                        const DecodeGroup &group);
 
 // True when received media packet i is long enough to carry its RTP sequence
-// number; a shorter one cannot be placed in the group and is not used.
+// number and holds the whole packet that its length prefix announces. A shorter
+// one cannot be placed in the group; one whose prefix claims more than its
+// stated length is malformed and logged. Neither is used.
 bool media_packet_placeable(const DecodeArgs &args, int i);
 
 // Logs that received media packet i (of stated length `len`) is longer than the

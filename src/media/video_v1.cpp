@@ -19,6 +19,9 @@ namespace zv {
 namespace {
 
 constexpr int kMaxUsableIndex = 127;  // symbols beyond this index are never used
+// Symbol indices 0 .. 255 fit the header's 8-bit esi; a group with more would
+// wrap repair indices into the media range.
+constexpr int kMaxHeaderIndices = 256;
 constexpr unsigned kFieldBits = 8;
 
 // What a call holds, released on every way out.
@@ -98,7 +101,9 @@ bool allocate_padding(CallResources &res, int count, int symbol_len) {
 int encode(void *handle, const EncodeArgs &args) {
   if (!handle_ready(handle)) return -1;
   EncodeGroup g{};
-  if (int rc = prepare_encode(args, kVideoV1Layout, {INT_MAX, INT_MAX}, &g); rc != 0) return rc;
+  if (int rc = prepare_encode(args, kVideoV1Layout, {INT_MAX, INT_MAX, kMaxHeaderIndices}, &g);
+      rc != 0)
+    return rc;
   ZV_LOG(ZV_FEC_LOG_INFO, "max_packet_length   %d\n", g.symbol_len);
 
   const int n = g.k + g.r;

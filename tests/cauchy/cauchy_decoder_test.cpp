@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -230,6 +231,8 @@ TEST_F(CauchyDecoder, RefusalsChangeNothing) {
       {"no bytes", {3, 2, 0}, {0, 1, 2}, -1, "para err 3,2,0\n"},
       {"negative bytes", {3, 2, -4}, {0, 1, 2}, -1, "para err 3,2,-4\n"},
       {"group too large", {200, 57, 10}, {0, 1}, -2, ""},
+      {"k whose sum with m overflows", {INT_MAX, 1, 10}, {0, 1}, -2, ""},
+      {"m whose sum with k overflows", {2, INT_MAX, 10}, {0, 1}, -2, ""},
       {"null blocks", {3, 2, 10}, {}, -3, ""},
   };
   const Coded g(3, 3, 10);
@@ -299,7 +302,7 @@ TEST_F(CauchyDecoder, BoundedOriginalsDecodeAsZeroPadded) {
         plain.push_back({plain_data.back().data(), static_cast<uint8_t>(index), 0});
       }
       ASSERT_EQ(zvfec_decode(params, plain.data()), 0);
-      ASSERT_EQ(zvfec_decode_bounded(params, bounded.data(), lengths.data()), 0);
+      ASSERT_EQ(zvfec_decode_bounded(params, bounded.data(), lengths.data(), false), 0);
       for (int i = 0; i < k; ++i) {
         ASSERT_EQ(bounded[i].Index, plain[i].Index);
         const int idx = plain[i].Index;
@@ -317,14 +320,14 @@ TEST_F(CauchyDecoder, BoundedRefusesBadLengths) {
        {std::vector<int>{11, 10, 10}, std::vector<int>{-1, 10, 10}}) {
     auto s = g.select({0, 3, 4});
     const auto before = s.data;
-    EXPECT_EQ(zvfec_decode_bounded(g.params, s.descriptors.data(), lengths.data()), -1);
+    EXPECT_EQ(zvfec_decode_bounded(g.params, s.descriptors.data(), lengths.data(), false), -1);
     EXPECT_EQ(s.data, before);
   }
   auto s = g.select({0, 3, 4});
-  EXPECT_EQ(zvfec_decode_bounded(g.params, s.descriptors.data(), nullptr), -3);
+  EXPECT_EQ(zvfec_decode_bounded(g.params, s.descriptors.data(), nullptr, false), -3);
   // A recovery block's length entry is not used: it is always BlockBytes long.
   const std::vector<int> lengths{10, -7, 99};
-  ASSERT_EQ(zvfec_decode_bounded(g.params, s.descriptors.data(), lengths.data()), 0);
+  ASSERT_EQ(zvfec_decode_bounded(g.params, s.descriptors.data(), lengths.data(), false), 0);
   EXPECT_TRUE(validateSolution(s.descriptors.data(), 3, 10));
 }
 

@@ -1,6 +1,7 @@
 // Cauchy encoder: matrix elements, parameter checks and the bounded form.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -121,9 +122,19 @@ TEST_F(CauchyEncoder, RefusedParametersWriteNothing) {
     int code;
   };
   const Case cases[] = {
-      {0, 2, 8, false, false, -1},    {3, 0, 8, false, false, -1},  {3, 2, 0, false, false, -1},
-      {-1, 2, 8, false, false, -1},   {3, -2, 8, false, false, -1}, {3, 2, -8, false, false, -1},
-      {200, 57, 8, false, false, -2}, {3, 2, 8, true, false, -3},   {3, 2, 8, false, true, -3},
+      {0, 2, 8, false, false, -1},
+      {3, 0, 8, false, false, -1},
+      {3, 2, 0, false, false, -1},
+      {-1, 2, 8, false, false, -1},
+      {3, -2, 8, false, false, -1},
+      {3, 2, -8, false, false, -1},
+      {200, 57, 8, false, false, -2},
+      {3, 2, 8, true, false, -3},
+      {3, 2, 8, false, true, -3},
+      // Counts whose sum overflows an int must not pass as a small group.
+      {2, INT_MAX, 8, false, false, -2},
+      {INT_MAX, 1, 8, false, false, -2},
+      {INT_MAX, INT_MAX, 8, false, false, -2},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(::testing::Message() << c.k << "," << c.m << "," << c.bytes);

@@ -4,6 +4,7 @@
 // build turns any access outside them into a failure.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <map>
 #include <set>
 #include <string>
@@ -74,6 +75,89 @@ TEST_P(HostileTest, EncoderRefusesUnsoundArgumentsBeforeWriting) {
       EXPECT_EQ(fec[static_cast<size_t>(j)], Bytes(static_cast<size_t>(c.capacity), 0xAB));
     }
   }
+}
+
+TEST_P(HostileTest, EncoderRefusesMalformedMediaBuffers) {
+  // Each case states a media buffer that the encoder must not trust: nothing
+  // may be written to the FEC buffers, not even their zero fill.
+  struct Case {
+    const char *what;
+    int index;   // the media buffer to spoil
+    int stated;  // its stated length (-1: leave it)
+    bool null;   // pass a null buffer
+    int fec_capacity;
+  };
+  const int need = 12 + hdr() + 24;
+  const Case cases[] = {
+      {"prefix claims more than the stated length", 1, 19, false, need},
+      {"stated length too short for the prefix", 2, 1, false, need},
+      {"stated length 0", 0, 0, false, need},
+      {"null buffer with stated length 0", 1, 0, true, need},
+      {"stated length INT_MAX", 0, INT_MAX, false, 64},
+      {"stated length INT_MAX - 2", 2, INT_MAX - 2, false, 64},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<Bytes> media;
+    for (int i = 0; i < 3; ++i) media.push_back(make_media(static_cast<uint16_t>(i), 18, rng_));
+    std::vector<Bytes> fec(2, Bytes(static_cast<size_t>(c.fec_capacity), 0xAB));
+    PacketArrays m(media), f(fec);
+    if (c.null) m.ptr[static_cast<size_t>(c.index)] = nullptr;
+    if (c.stated >= 0) m.len[static_cast<size_t>(c.index)] = c.stated;
+    std::vector<int> caps = f.len;
+    EXPECT_EQ(zv_rsfec_encode(handle_.get(), 0, m.p(), m.l(), 3, 2, 0, f.p(), caps.data()), -2);
+    EXPECT_EQ(caps, f.len);
+    for (const Bytes &b : fec) EXPECT_EQ(b, Bytes(static_cast<size_t>(c.fec_capacity), 0xAB));
+  }
+}
+
+TEST_P(HostileTest, ImpossibleSymbolLengthsAreRefusedBeforeDecoding) {
+  // One FEC packet naming a one-packet group whose symbol cannot hold a
+  // length prefix, or that no encoder writes. Each packet is exactly as long
+  // as its header says, so reading a prefix past it would leave the buffer.
+  struct Case {
+    int k, n_r, max_len;
+  };
+  const Case cases[] = {{1, 1, 0},  {1, 1, 1}, {1, 1, 2}, {1, 1, 3}, {1, 1, 6},
+                        {1, 1, 10}, {0, 1, 8}, {1, 0, 8}, {0, 0, 0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(::testing::Message() << "k=" << c.k << " n_r=" << c.n_r << " S=" << c.max_len);
+    Bytes fec(static_cast<size_t>(12 + hdr() + c.max_len), 0x5A);
+    fec[12] =
+        GetParam().type == ZV_FEC_AUDIO ? 0x11 : (GetParam().version == ZV_FEC_VERSION_2 ? 1 : 0);
+    fec[13] = static_cast<uint8_t>(c.k);  // esi: the group's first repair symbol
+    fec[14] = fec[15] = 0;
+    fec[16] = static_cast<uint8_t>(c.k);
+    fec[17] = static_cast<uint8_t>(c.n_r);
+    fec[18] = 0;
+    fec[19] = static_cast<uint8_t>(c.max_len);
+    if (hdr() == 12) fec[20] = fec[21] = fec[22] = fec[23] = 0;
+    const Decoded d = decode_group(handle_.get(), {}, {fec}, 64);
+    EXPECT_EQ(d.rc, -2);
+    EXPECT_TRUE(d.packets.empty());
+  }
+}
+
+TEST_P(HostileTest, MediaShorterThanItsPrefixIsNotReceived) {
+  // The receiver states two media packets two bytes shorter than their
+  // prefixes say (the buffers end there too). Trusting them would rebuild the
+  // lost packet from truncated symbols and hand it out as good.
+  const LogCapture log;
+  std::vector<Bytes> media;
+  for (int i = 0; i < 3; ++i) media.push_back(make_media(static_cast<uint16_t>(700 + i), 18, rng_));
+  std::vector<Bytes> fec(2, Bytes(static_cast<size_t>(12 + hdr() + 20)));
+  PacketArrays m(media), f(fec);
+  ASSERT_EQ(zv_rsfec_encode(handle_.get(), 0, m.p(), m.l(), 3, 2, 0, f.p(), f.l()), 0);
+  for (Bytes &b : fec) b.resize(static_cast<size_t>(12 + hdr() + 20));
+  Bytes cut0(media[0].begin(), media[0].end() - 2), cut2(media[2].begin(), media[2].end() - 2);
+  const Decoded d = decode_group(handle_.get(), {cut0, cut2}, {fec[0]}, 20);
+  EXPECT_EQ(d.rc, GetParam().too_few_symbols);
+  EXPECT_TRUE(d.packets.empty());
+  EXPECT_TRUE(logged("2 + length prefix 18 exceeds its stated length 18"));
+  // With the packets whole the same call recovers the lost one.
+  const Decoded whole = decode_group(handle_.get(), {media[0], media[2]}, {fec[0]}, 20);
+  ASSERT_EQ(whole.rc, 0);
+  EXPECT_EQ(whole.packets, std::vector<Bytes>{rtp_of(media[1])});
 }
 
 TEST_P(HostileTest, ShortFecPacketsAreSkipped) {

@@ -107,6 +107,29 @@ TEST_F(VideoV1Test, RepairIndexAbove127EndsTheCall) {
   EXPECT_EQ(decode_group(handle_.get(), media, fec, s).rc, -102);
 }
 
+TEST_F(VideoV1Test, GroupsWithMoreIndicesThanTheHeaderCarriesAreRefused) {
+  // The esi byte holds indices up to 255; beyond that a repair index would
+  // wrap into the media range and a receiver would place it as media.
+  struct Case {
+    int k, r, code;
+  };
+  for (const Case &c : {Case{200, 100, -2}, Case{200, 57, -2}, Case{200, 56, 0}}) {
+    SCOPED_TRACE(::testing::Message() << "k=" << c.k << " r=" << c.r);
+    std::vector<Bytes> media;
+    for (int i = 0; i < c.k; ++i) media.push_back(make_media(static_cast<uint16_t>(i), 10, rng_));
+    std::vector<Bytes> fec(static_cast<size_t>(c.r), Bytes(32, 0xAB));
+    PacketArrays m(media), f(fec);
+    ASSERT_EQ(zv_rsfec_encode(handle_.get(), 0, m.p(), m.l(), c.k, c.r, 0, f.p(), f.l()), c.code);
+    for (int j = 0; j < c.r; ++j) {
+      const Bytes &p = fec[static_cast<size_t>(j)];
+      if (c.code != 0)
+        ASSERT_EQ(p, Bytes(32, 0xAB));
+      else
+        ASSERT_EQ(p[13], c.k + j);
+    }
+  }
+}
+
 TEST_F(VideoV1Test, EncoderWithoutFecPacketsBuildsNothing) {
   std::vector<Bytes> media{make_media(1, 30, rng_)};
   PacketArrays m(media);
@@ -114,11 +137,9 @@ TEST_F(VideoV1Test, EncoderWithoutFecPacketsBuildsNothing) {
 }
 
 TEST_F(VideoV1Test, LengthPrefixWithItsTopBitSetIsALengthError) {
-  // A sender whose second packet's prefix lies (0x8004): the symbol is long
-  // enough for 32772 bytes, but version 1 reads the prefix as signed.
-  std::vector<Bytes> media{make_media(50, 32800, rng_), make_media(51, 40, rng_)};
-  media[1][0] = 0x04;
-  media[1][1] = 0x80;
+  // The second packet holds 32772 bytes (prefix 0x8004): the symbol is long
+  // enough for them, but version 1 reads the prefix as signed.
+  std::vector<Bytes> media{make_media(50, 32800, rng_), make_media(51, 32772, rng_)};
   std::vector<Bytes> fec(1, Bytes(static_cast<size_t>(20 + symbol_length_of(media))));
   PacketArrays m(media), f(fec);
   ASSERT_EQ(zv_rsfec_encode(handle_.get(), 0, m.p(), m.l(), 2, 1, 0, f.p(), f.l()), 0);

@@ -3,6 +3,7 @@
 #include "cauchy/gf256.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <type_traits>
@@ -17,6 +18,7 @@ gf256_ctx GF256Ctx;
 namespace {
 
 bool Initialized = false;
+std::atomic<bool> TablesBuilt{false};
 
 constexpr int kTestBufferBytes = 63;  // 7 words of 8, one word of 4, 3 single bytes
 constexpr int kTestBufferAllocated = 64;
@@ -220,10 +222,13 @@ int build_context() {
   inv_init();
   sqr_init();
   gf256_vector_tables_init();
+  TablesBuilt.store(true, std::memory_order_release);
   return gf256_self_test() ? 0 : -3;
 }
 
 }  // namespace
+
+bool gf256_tables_built() { return TablesBuilt.load(std::memory_order_acquire); }
 
 int gf256_init_(int version) {
   if (version != 2) return -1;

@@ -43,6 +43,9 @@ extern gf256_ctx GF256Ctx;
 // stay zero) or -3 when the built tables fail the self-test.
 int gf256_init_(int version);
 
+// True once gf256_init_ has built the tables (safe to ask from any thread).
+bool gf256_tables_built();
+
 inline uint8_t gf256_add(uint8_t x, uint8_t y) { return static_cast<uint8_t>(x ^ y); }
 inline uint8_t gf256_mul(uint8_t x, uint8_t y) { return GF256Ctx.GF256_MUL_TABLE[(y << 8) + x]; }
 // Division by zero yields 0.

@@ -243,15 +243,22 @@ ZV_AVX2 int dot_mem_avx2(uint8_t *const *out, int rows, const uint8_t *const *sr
 
 #define ZV_GFNI __attribute__((target("avx512f,avx512bw,gfni")))
 
-ZV_GFNI inline __m512i load64(const uint8_t *p) { return _mm512_loadu_si512(p); }
-ZV_GFNI inline void store64(uint8_t *p, __m512i v) { _mm512_storeu_si512(p, v); }
-
 ZV_GFNI inline __m512i product64(__m512i v, __m512i matrix) {
   return _mm512_gf2p8affine_epi64_epi8(v, matrix, 0);
 }
 
+// The bit matrix of a multiplier, broadcast into a register. The empty asm
+// statement keeps the compiler from folding the broadcast into the affine
+// instruction as a {1to8} memory operand: one assembler in use encodes that
+// form's displacement at the wrong scale, which yields wrong products.
+ZV_GFNI inline __m512i matrix_register(long long matrix) {
+  __m512i m = _mm512_set1_epi64(matrix);
+  __asm__("" : "+v"(m));
+  return m;
+}
+
 ZV_GFNI inline __m512i matrix_of(uint8_t y) {
-  return _mm512_set1_epi64(static_cast<long long>(GF256VectorTables.affine[y]));
+  return matrix_register(static_cast<long long>(GF256VectorTables.affine[y]));
 }
 
 // Every GFNI kernel covers the whole region: the last partial step uses
@@ -333,7 +340,7 @@ ZV_GFNI void dot_rows_gfni(uint8_t *const *out, const uint8_t *const *src, int c
     for (int j = 0; j < count; ++j) {
       const __m512i v = load_masked(src[j] + i, m);
       ZV_UNROLL for (int r = 0; r < R; ++r) {
-        sum[r] = _mm512_xor_si512(sum[r], product64(v, _mm512_set1_epi64(matrices[j * R + r])));
+        sum[r] = _mm512_xor_si512(sum[r], product64(v, matrix_register(matrices[j * R + r])));
       }
     }
     ZV_UNROLL for (int r = 0; r < R; ++r) store_masked(out[r] + i, m, sum[r]);
@@ -385,13 +392,134 @@ const gf256_kernels *gf256_kernels_avx512_gfni() { return nullptr; }
 
 #endif
 
-const gf256_kernels *gf256_active_kernels() {
-  static const gf256_kernels *const active = [] {
-    for (const gf256_kernels *k :
-         {gf256_kernels_avx512_gfni(), gf256_kernels_avx2(), gf256_kernels_ssse3()}) {
-      if (k != nullptr) return k;
+namespace {
+
+// A fixed, well-mixed byte pattern for the self-check.
+void fill_pattern(uint8_t *p, int n, uint32_t seed) {
+  for (int i = 0; i < n; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    p[i] = static_cast<uint8_t>(seed >> 24);
+  }
+}
+
+constexpr int kCheckBytes = 333;  // whole vectors of every width and a ragged tail
+constexpr int kCheckRoom = kCheckBytes + 2 * 64;
+constexpr int kCheckOffset = 3;  // misaligned, with guard bytes on both sides
+
+// The dispatched form of a kernel: the kernel takes a prefix, the reference
+// finishes the rest.
+template <typename Kernel, typename Reference>
+void run_split(Kernel kernel, Reference reference, int bytes) {
+  const int done = kernel(bytes);
+  reference(done, bytes - done);
+}
+
+// One operation on copies of the same inputs, once by kernel and reference
+// together and once by the reference alone; true when every byte agrees,
+// including the guard bytes around the region.
+template <typename Op>
+bool agrees(Op op) {
+  uint8_t want[3][kCheckRoom], got[3][kCheckRoom];
+  for (int b = 0; b < 3; ++b) fill_pattern(want[b], kCheckRoom, 0x9E3779B9u * (b + 1));
+  std::memcpy(got, want, sizeof want);
+  op(want, got);
+  return std::memcmp(want, got, sizeof want) == 0;
+}
+
+bool dot_agrees(const gf256_kernels &k, int rows, bool accumulate) {
+  constexpr int kCount = 5;
+  uint8_t coeff[kGf256DotRows * kCount];
+  fill_pattern(coeff, rows * kCount, 0x51u + static_cast<uint32_t>(rows));
+  uint8_t src_bytes[kCount][kCheckRoom];
+  for (int j = 0; j < kCount; ++j) fill_pattern(src_bytes[j], kCheckRoom, 0x77u * (j + 1));
+  uint8_t want[kGf256DotRows][kCheckRoom], got[kGf256DotRows][kCheckRoom];
+  fill_pattern(&want[0][0], static_cast<int>(sizeof want), 0xABCDu);
+  std::memcpy(got, want, sizeof want);
+  const uint8_t *src[kCount];
+  uint8_t *out[kGf256DotRows];
+  for (int j = 0; j < kCount; ++j) src[j] = src_bytes[j] + kCheckOffset;
+  for (int r = 0; r < rows; ++r) {
+    uint8_t *w = want[r] + kCheckOffset;
+    if (!accumulate) std::memset(w, 0, kCheckBytes);
+    for (int j = 0; j < kCount; ++j)
+      gf256_ref_muladd_mem(w, coeff[r * kCount + j], src[j], kCheckBytes);
+    out[r] = got[r] + kCheckOffset;
+  }
+  const int done = k.dot_mem(out, rows, src, kCount, coeff, kCheckBytes, accumulate);
+  if (done != kCheckBytes) {
+    // A kernel that leaves a tail must leave it untouched.
+    for (int r = 0; r < rows; ++r) {
+      if (!accumulate) std::memset(out[r] + done, 0, static_cast<size_t>(kCheckBytes - done));
+      for (int j = 0; j < kCount; ++j)
+        gf256_ref_muladd_mem(out[r] + done, coeff[r * kCount + j], src[j] + done,
+                             kCheckBytes - done);
     }
-    return static_cast<const gf256_kernels *>(nullptr);
+  }
+  return std::memcmp(want, got, sizeof want) == 0;
+}
+
+}  // namespace
+
+bool gf256_kernels_agree_with_reference(const gf256_kernels &k) {
+  constexpr int n = kCheckBytes;
+  constexpr int o = kCheckOffset;
+  using Buffers = uint8_t[3][kCheckRoom];
+  bool ok = agrees([&](Buffers &w, Buffers &g) {
+    gf256_ref_add_mem(w[0] + o, w[1] + o, n);
+    run_split([&](int b) { return k.add_mem(g[0] + o, g[1] + o, b); },
+              [&](int d, int b) { gf256_ref_add_mem(g[0] + o + d, g[1] + o + d, b); }, n);
+  });
+  ok = ok && agrees([&](Buffers &w, Buffers &g) {
+         gf256_ref_add2_mem(w[0] + o, w[1] + o, w[2] + o, n);
+         run_split(
+             [&](int b) { return k.add2_mem(g[0] + o, g[1] + o, g[2] + o, b); },
+             [&](int d, int b) { gf256_ref_add2_mem(g[0] + o + d, g[1] + o + d, g[2] + o + d, b); },
+             n);
+       });
+  ok = ok && agrees([&](Buffers &w, Buffers &g) {
+         gf256_ref_addset_mem(w[0] + o, w[1] + o, w[2] + o, n);
+         run_split([&](int b) { return k.addset_mem(g[0] + o, g[1] + o, g[2] + o, b); },
+                   [&](int d, int b) {
+                     gf256_ref_addset_mem(g[0] + o + d, g[1] + o + d, g[2] + o + d, b);
+                   },
+                   n);
+       });
+  for (const uint8_t y : {uint8_t{2}, uint8_t{0x53}, uint8_t{0x8E}, uint8_t{0xFF}}) {
+    ok = ok && agrees([&](Buffers &w, Buffers &g) {
+           gf256_ref_mul_mem(w[0] + o, w[1] + o, y, n);
+           run_split([&](int b) { return k.mul_mem(g[0] + o, g[1] + o, y, b); },
+                     [&](int d, int b) { gf256_ref_mul_mem(g[0] + o + d, g[1] + o + d, y, b); }, n);
+         });
+    ok = ok && agrees([&](Buffers &w, Buffers &g) {
+           gf256_ref_muladd_mem(w[0] + o, y, w[1] + o, n);
+           run_split([&](int b) { return k.muladd_mem(g[0] + o, g[1] + o, y, b); },
+                     [&](int d, int b) { gf256_ref_muladd_mem(g[0] + o + d, y, g[1] + o + d, b); },
+                     n);
+         });
+  }
+  if (k.dot_mem != nullptr) {
+    for (int rows = 1; rows <= kGf256DotRows && ok; ++rows)
+      ok = dot_agrees(k, rows, false) && dot_agrees(k, rows, true);
+  }
+  return ok;
+}
+
+const gf256_kernels *gf256_choose_kernels(const gf256_kernels *const *candidates, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (candidates[i] != nullptr && gf256_kernels_agree_with_reference(*candidates[i]))
+      return candidates[i];
+  }
+  return nullptr;
+}
+
+const gf256_kernels *gf256_active_kernels() {
+  // The self-check needs the product tables; until they are built every
+  // product is zero and the reference alone does the work.
+  if (!gf256_tables_built()) return nullptr;
+  static const gf256_kernels *const active = [] {
+    const gf256_kernels *const candidates[] = {gf256_kernels_avx512_gfni(), gf256_kernels_avx2(),
+                                               gf256_kernels_ssse3()};
+    return gf256_choose_kernels(candidates, 3);
   }();
   return active;
 }

@@ -53,8 +53,19 @@ const gf256_kernels *gf256_kernels_ssse3();
 const gf256_kernels *gf256_kernels_avx2();
 const gf256_kernels *gf256_kernels_avx512_gfni();
 
-// The fastest set this processor runs, chosen on first use; null means the
-// scalar reference does all the work.
+// True when every operation of the set gives the scalar reference's bytes on a
+// fixed pattern (misaligned regions, ragged tails, guard bytes around them,
+// every row count of the dot kernel). Needs the built product tables.
+bool gf256_kernels_agree_with_reference(const gf256_kernels &k);
+
+// The first of `count` candidates (null entries are skipped) that agrees with
+// the reference, or null. A miscompiled or faulty set is passed over, so it
+// can never corrupt data.
+const gf256_kernels *gf256_choose_kernels(const gf256_kernels *const *candidates, int count);
+
+// The fastest set this processor runs that passes the self-check, chosen on
+// the first use after the tables are built; null means the scalar reference
+// does all the work (always so before the tables exist).
 const gf256_kernels *gf256_active_kernels();
 
 #endif  // ZV_CAUCHY_GF256_KERNELS_H

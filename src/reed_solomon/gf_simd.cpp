@@ -1,8 +1,11 @@
 #include "reed_solomon/gf_simd.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "reed_solomon/gf_kernels.h"
+#include "reed_solomon/gf_tables.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define ZV_GF_X86 1
@@ -73,12 +76,33 @@ bool has_avx2() { return __builtin_cpu_supports("avx2"); }
 
 #endif
 
+// True when the kernel gives the plain kernel's bytes on a fixed pattern: a
+// GF(2^8) row and a packed GF(2^4) row, misaligned, with a ragged tail and
+// guard bytes behind it.
+bool kernel_agrees(gf_addmul_kernel kernel) {
+  constexpr int kBytes = 333, kRoom = kBytes + 64, kOffset = 3;
+  gf src[kRoom], want[kRoom], got[kRoom];
+  uint32_t seed = 0x2545F491u;
+  for (int i = 0; i < kRoom; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    src[i] = static_cast<gf>(seed >> 24);
+    want[i] = got[i] = static_cast<gf>(seed >> 16);
+  }
+  for (const gf *row : {of_gf_2_8_mul_table[0x53].data(), of_gf_2_4_opt_mul_table[0xB].data()}) {
+    plain_kernel(want + kOffset, src + kOffset, row, kBytes);
+    kernel(got + kOffset, src + kOffset, row, kBytes);
+  }
+  return std::memcmp(want, got, sizeof want) == 0;
+}
+
 gf_addmul_kernel choose_kernel() {
-#ifdef ZV_GF_X86
-  __builtin_cpu_init();
-  if (has_avx2()) return avx2_kernel;
-  if (has_ssse3()) return ssse3_kernel;
-#endif
+  // Each vector kernel checks itself against the plain one before it is
+  // chosen, so a miscompiled kernel falls back instead of corrupting data.
+  gf_addmul_variant variants[8];
+  const int count = gf_addmul_variants(variants, 8);
+  for (int v = count - 1; v > 0; --v) {
+    if (variants[v].available && kernel_agrees(variants[v].kernel)) return variants[v].kernel;
+  }
   return plain_kernel;
 }
 

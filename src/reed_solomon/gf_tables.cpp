@@ -34,17 +34,29 @@ struct field_tables {
     for (unsigned i = 0; i + 1 < order; ++i) t[e[i]] = static_cast<int>(i);
     return t;
   }
+  // Inverse and product through the logarithms: a^-1 = alpha^(order-1-log a)
+  // and a * b = alpha^(log a + log b), cheap enough for any compiler's
+  // constant-evaluation budget.
   static constexpr std::array<gf, order> inv() {
     std::array<gf, order> t{};
-    for (unsigned a = 1; a < order; ++a)
-      for (unsigned b = 1; b < order; ++b)
-        if (slow_mul(a, b, Poly, Bits) == 1) t[a] = static_cast<gf>(b);
+    const auto e = exp();
+    for (unsigned i = 0; i + 1 < order; ++i) t[e[i]] = e[(order - 1 - i) % (order - 1)];
     return t;
   }
   static constexpr std::array<std::array<gf, order>, order> mul() {
     std::array<std::array<gf, order>, order> t{};
-    for (unsigned a = 0; a < order; ++a)
-      for (unsigned b = 0; b < order; ++b) t[a][b] = slow_mul(a, b, Poly, Bits);
+    const auto e_table = exp();
+    const auto l_table = log();
+    // Raw pointers: every call of std::array's operator[] costs the constant
+    // evaluator steps of its own.
+    const gf *e = e_table.data();
+    const int *l = l_table.data();
+    for (unsigned a = 1; a < order; ++a) {
+      gf *row = t[a].data();
+      const unsigned la = static_cast<unsigned>(l[a]);
+      for (unsigned b = 1; b < order; ++b)
+        row[b] = e[(la + static_cast<unsigned>(l[b])) % (order - 1)];
+    }
     return t;
   }
 };

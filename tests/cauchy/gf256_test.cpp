@@ -347,3 +347,71 @@ TEST_F(Gf256, DotPrefixMatchesReferencePasses) {
 }
 
 }  // namespace
+
+// ---- the dispatcher's self-check ----
+
+// A kernel set made of the reference itself, with one chosen fault: the
+// dispatcher must pass over any set that disagrees with the reference, however
+// small or rare the disagreement.
+enum class Fault { kNone, kAdd, kAdd2, kAddset, kMul, kMuladd, kDotSevenRows, kWritesPastEnd };
+Fault g_fault = Fault::kNone;
+
+void spoil(uint8_t *p, int bytes, Fault where) {
+  if (g_fault == where && bytes > 100) p[100] ^= 0x01;
+}
+
+int ref_add(uint8_t *x, const uint8_t *y, int bytes) {
+  gf256_ref_add_mem(x, y, bytes);
+  spoil(x, bytes, Fault::kAdd);
+  return bytes;
+}
+int ref_add2(uint8_t *z, const uint8_t *x, const uint8_t *y, int bytes) {
+  gf256_ref_add2_mem(z, x, y, bytes);
+  spoil(z, bytes, Fault::kAdd2);
+  return bytes;
+}
+int ref_addset(uint8_t *z, const uint8_t *x, const uint8_t *y, int bytes) {
+  gf256_ref_addset_mem(z, x, y, bytes);
+  spoil(z, bytes, Fault::kAddset);
+  return bytes;
+}
+int ref_mul(uint8_t *z, const uint8_t *x, uint8_t y, int bytes) {
+  gf256_ref_mul_mem(z, x, y, bytes);
+  spoil(z, bytes, Fault::kMul);
+  // A kernel that stores one byte too many.
+  if (g_fault == Fault::kWritesPastEnd) z[bytes] ^= 0xFF;
+  return bytes;
+}
+int ref_muladd(uint8_t *z, const uint8_t *x, uint8_t y, int bytes) {
+  gf256_ref_muladd_mem(z, y, x, bytes);
+  spoil(z, bytes, Fault::kMuladd);
+  return bytes;
+}
+int ref_dot(uint8_t *const *out, int rows, const uint8_t *const *src, int count,
+            const uint8_t *coeff, int bytes, bool accumulate) {
+  for (int r = 0; r < rows; ++r) {
+    if (!accumulate) std::memset(out[r], 0, static_cast<size_t>(bytes));
+    for (int j = 0; j < count; ++j)
+      gf256_ref_muladd_mem(out[r], coeff[r * count + j], src[j], bytes);
+    if (rows == 7) spoil(out[r], bytes, Fault::kDotSevenRows);
+  }
+  return bytes;
+}
+
+TEST_F(Gf256, KernelSetThatDisagreesWithTheReferenceIsNeverChosen) {
+  for (const KernelSet &set : available_kernels())
+    EXPECT_TRUE(gf256_kernels_agree_with_reference(*set.kernels)) << set.level;
+
+  const gf256_kernels faulty{"faulty", ref_add, ref_add2, ref_addset, ref_mul, ref_muladd, ref_dot};
+  const gf256_kernels *candidates[] = {nullptr, &faulty};
+  g_fault = Fault::kNone;
+  EXPECT_EQ(gf256_choose_kernels(candidates, 2), &faulty) << "without its fault the set is taken";
+  for (const Fault f : {Fault::kAdd, Fault::kAdd2, Fault::kAddset, Fault::kMul, Fault::kMuladd,
+                        Fault::kDotSevenRows, Fault::kWritesPastEnd}) {
+    SCOPED_TRACE(static_cast<int>(f));
+    g_fault = f;
+    EXPECT_FALSE(gf256_kernels_agree_with_reference(faulty));
+    EXPECT_EQ(gf256_choose_kernels(candidates, 2), nullptr);
+  }
+  g_fault = Fault::kNone;
+}

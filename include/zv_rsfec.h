@@ -15,6 +15,21 @@
  *
  * FEC packet: 12 zero bytes left for an RTP header that the caller writes, the
  * FEC header (8 bytes, 12 for video version 2), then the repair symbol of S bytes.
+ * The header's max_len field (bytes 18-19 of the FEC packet, big-endian) is S.
+ *
+ * Lengths. A media buffer is well formed when its stated length is at least
+ * 2 + L: it holds its prefix and the whole packet the prefix announces. The
+ * encoder refuses a group with any other buffer (-2); the decoder treats such a
+ * received buffer as not received. S is at most 65532 (a multiple of 4 that
+ * fits the 16-bit max_len field); the decoder refuses an FEC header whose
+ * max_len is below 4 or no multiple of 4, or whose k or n_r is 0 (-2).
+ *
+ * Threads. The library starts no threads and takes no locks. Separate handles
+ * may be used from any number of threads at once; one handle is used by one
+ * thread at a time. The process-wide settings (the log callback and the log
+ * level) may be changed at any time from any thread; a log line goes to the
+ * callback registered when it was formatted, which may run on any thread that
+ * calls the library.
  */
 #ifndef ZV_RSFEC_H
 #define ZV_RSFEC_H
@@ -58,8 +73,12 @@ typedef enum _zv_rsfec_log_severity_e {
 typedef void (*zv_rsfec_log_callback)(const char *text);
 
 /* Creates a handle for (type, version) and stores it in *obj.
- * Returns 1 on success; 0 when the pair is refused (video with a version other
- * than 1 or 2, or audio version 1) or memory is short, and *obj is not written.
+ * Returns 1 on success; 0 when the pair is refused or memory is short, and *obj
+ * is not written. Refused: a type other than ZV_FEC_AUDIO with a version other
+ * than ZV_FEC_VERSION_1 and ZV_FEC_VERSION_2, and ZV_FEC_AUDIO with
+ * ZV_FEC_VERSION_1. Other pairs are accepted, but only (video, version 1),
+ * (video, version 2) and (audio, version 2) have a variant: with any other
+ * handle encode and decode return -4096.
  * Release the handle with zv_rsfec_destory. */
 ZV_RSFEC_API int zv_rsfec_initilize(int type, int version, void **obj);
 
@@ -70,27 +89,49 @@ ZV_RSFEC_API int zv_rsfec_is_initilized(void *handle);
  * med_packet_len[i] become fec_number FEC packets. fec_packet[j] is a caller
  * buffer of capacity fec_packet_len[j] (at least 12 + header + S bytes); on
  * success it holds the FEC packet and fec_packet_len[j] its length.
+ * Media buffers are read only up to their stated lengths and never written.
+ * Every media buffer must be non-null and well formed (see Lengths above), and
+ * the media packets of a group carry consecutive RTP sequence numbers in array
+ * order. Version 2 groups hold at most 64 media and 64 FEC packets; version 1
+ * groups with FEC packets at most 256 symbols (k + r), though receivers of this
+ * library use only symbol indices up to 127.
  * encode_header_only and write_fec_offset are accepted and ignored.
  * Returns 0 on success or a negative code: -1 handle not initialised, -2 bad
- * arguments, -4 codec failure, -5/-6 session failures (video version 1),
- * -4096 no variant for the handle's type and version. */
+ * arguments (nothing is written then, not even the FEC buffers' zero fill),
+ * -4 codec failure, -5/-6 session failures (video version 1), -4096 no variant
+ * for the handle's type and version. */
 ZV_RSFEC_API int zv_rsfec_encode(void *handle, int encode_header_only, unsigned char **med_packet,
                                  int *med_packet_len, int packet_number, int fec_number,
                                  int write_fec_offset, unsigned char **fec_packet,
                                  int *fec_packet_len);
 
 /* Recovers the lost media packets of one group from received_med_num media
- * buffers and received_fec_num FEC packets of that group. Each recovered packet
- * is written as a bare RTP packet into the next caller buffer recovered_pkt[m]
- * (at least S - 2 bytes; provide as many buffers as FEC packets passed), its
- * length into recovered_pkt_len[m], in sequence order; *recovered_pkt_num counts
- * them and is 0 after any failure. The version-2 variants decode in place: the
- * repair symbols inside the received FEC packets are overwritten.
+ * buffers and received_fec_num FEC packets of that group. The group (k, r, base
+ * sequence number, S) is read from the first FEC packet.
+ *
+ * Inputs are untrusted and read only within their stated lengths:
+ * received_med_pkt_len[i] is the stated length of media buffer i, and
+ * received_fec_pkt_len[j] that of FEC packet j. received_fec_pkt_len is read:
+ * NULL gives -2, as does a first FEC packet shorter than 12 + header bytes; a
+ * later FEC packet shorter than 12 + header + S bytes is not used. A NULL media
+ * buffer, one shorter than 6 bytes or one that is not well formed counts as not
+ * received; received_med_num <= 0 means no media packets (the arrays may then
+ * be NULL).
+ *
+ * Each recovered packet is written as a bare RTP packet into the next caller
+ * buffer recovered_pkt[m], its length into recovered_pkt_len[m], in sequence
+ * order; *recovered_pkt_num counts them and is 0 after any failure. Provide as
+ * many buffers as FEC packets passed (at most that many come back), each at
+ * least S - 2 bytes long. A receiver that knows only the FEC header takes S
+ * from the first FEC packet's max_len; buffers of 65530 bytes fit any group.
+ * The version-2 variants decode in place: the repair symbols inside the
+ * received FEC packets are overwritten.
  * use_fec_offset is accepted and ignored.
  * Returns 0 on success or a negative code: -1 handle not initialised, -2 no FEC
- * packet, -3 too few symbols, -4 codec failure, -100 fewer packets than k,
- * -101 media packet longer than S, -102..-106 session failures (video version
- * 1), -4096 no variant for the handle's type and version. */
+ * packet or a refused FEC header, -3 too few symbols, -4 codec failure, -100
+ * fewer packets than k, -101 media packet longer than S, -102..-106 session
+ * failures (video version 1), -4096 no variant for the handle's type and
+ * version. */
 ZV_RSFEC_API int zv_rsfec_decode(void *handle, unsigned char **received_med_pkt,
                                  int *received_med_pkt_len, int received_med_num,
                                  unsigned char **received_fec_pkt, int *received_fec_pkt_len,
@@ -104,10 +145,13 @@ ZV_RSFEC_API void zv_rsfec_destory(void *handle);
 /* The library's version text, in static storage (never freed by the caller). */
 ZV_RSFEC_API const char *zv_rsfec_version(void);
 
-/* Sets (or, with NULL, removes) the process-wide receiver of log lines. */
+/* Sets (or, with NULL, removes) the process-wide receiver of log lines. Safe at
+ * any time from any thread; the callback may be called from every thread that
+ * uses the library, also concurrently. */
 ZV_RSFEC_API void zv_rsfec_register_log_callback(zv_rsfec_log_callback cb);
 
-/* Sets the process-wide lowest severity that is logged. */
+/* Sets the process-wide lowest severity that is logged. Safe at any time from
+ * any thread. */
 ZV_RSFEC_API void zv_rsfec_set_log_level(ZV_FEC_LOG_SERVERITY_E level);
 
 #ifdef __cplusplus

@@ -85,8 +85,12 @@ ZV_RSFEC_API const char *zv_rsfec_version(void) {
   return "Release 1.0.0.0 Build Aug 18 2022 14:02:55";
 }
 
-ZV_RSFEC_API void zv_rsfec_register_log_callback(zv_rsfec_log_callback cb) { m_log_callback = cb; }
+ZV_RSFEC_API void zv_rsfec_register_log_callback(zv_rsfec_log_callback cb) {
+  m_log_callback.store(cb, std::memory_order_release);
+}
 
-ZV_RSFEC_API void zv_rsfec_set_log_level(ZV_FEC_LOG_SERVERITY_E level) { mLogLevel = level; }
+ZV_RSFEC_API void zv_rsfec_set_log_level(ZV_FEC_LOG_SERVERITY_E level) {
+  mLogLevel.store(level, std::memory_order_relaxed);
+}
 
 }  // extern "C"

@@ -3,15 +3,17 @@
 #include <cstdarg>
 #include <cstdio>
 
-zv_rsfec_log_callback m_log_callback = nullptr;
-ZV_FEC_LOG_SERVERITY_E mLogLevel = ZV_FEC_LOG_NONE;
+std::atomic<zv_rsfec_log_callback> m_log_callback{nullptr};
+std::atomic<ZV_FEC_LOG_SERVERITY_E> mLogLevel{ZV_FEC_LOG_NONE};
 
 namespace {
 constexpr int kLogBufferSize = 2048;
 }
 
 int zv_rsfec_log_print(int level, int line, const char *format, ...) {
-  if (level < mLogLevel || mLogLevel == ZV_FEC_LOG_NONE) return -1;
+  const ZV_FEC_LOG_SERVERITY_E threshold = mLogLevel.load(std::memory_order_relaxed);
+  const zv_rsfec_log_callback cb = m_log_callback.load(std::memory_order_acquire);
+  if (cb == nullptr || level < threshold || threshold == ZV_FEC_LOG_NONE) return -1;
   char text[kLogBufferSize];
   int used = std::snprintf(text, sizeof text, "%d:", line);
   if (used < 0) return -1;
@@ -19,7 +21,6 @@ int zv_rsfec_log_print(int level, int line, const char *format, ...) {
   va_start(args, format);
   std::vsnprintf(text + used, sizeof text - static_cast<size_t>(used), format, args);
   va_end(args);
-  zv_rsfec_log_callback cb = m_log_callback;
-  if (cb != nullptr) cb(text);
+  cb(text);
   return -1;
 }

@@ -15,7 +15,7 @@
 #include "cauchy/cauchy_bounded.h"
 #include "cauchy/cauchy_encoder.h"
 #include "cauchy/gf256.h"
-#include "cauchy/gf256_kernels.h"
+#include "gf/gf_kernels.h"
 
 cm256_matrix_alloc_fn cm256_matrix_allocator = std::malloc;
 
@@ -97,18 +97,16 @@ bool CM256Decoder::Decode() {
     matrix = dynamicMatrix.get();
   }
 
-  // Remove the received originals from the recovery blocks: over the bytes
-  // that every original holds, up to eight recovery blocks per pass over the
-  // originals where a vector kernel serves; the rest one product at a time.
+  // Remove the received originals from the recovery blocks: up to eight
+  // recovery blocks per pass over the originals once the tables are built,
+  // one product at a time before (when every product is 0).
   const uint8_t *src[256];
   for (int o = 0; o < OriginalCount; ++o) src[o] = block_bytes(Original[o]);
-  int prefix = 0;
-  if (OriginalCount > 0) {
-    const int shortest = *std::min_element(OriginalBytes, OriginalBytes + OriginalCount);
-    uint8_t coeff[kGf256DotRows * 256];
-    uint8_t *rows_out[kGf256DotRows];
-    for (int r0 = 0; r0 < N; r0 += kGf256DotRows) {
-      const int rows = std::min(kGf256DotRows, N - r0);
+  if (OriginalCount > 0 && gf256_tables_built()) {
+    uint8_t coeff[kGfDotRows * 256];
+    uint8_t *rows_out[kGfDotRows];
+    for (int r0 = 0; r0 < N; r0 += kGfDotRows) {
+      const int rows = std::min(kGfDotRows, N - r0);
       for (int r = 0; r < rows; ++r) {
         rows_out[r] = block_bytes(Recovery[r0 + r]);
         for (int o = 0; o < OriginalCount; ++o) {
@@ -116,16 +114,15 @@ bool CM256Decoder::Decode() {
               GetMatrixElement(Recovery[r0 + r]->Index, x_0, Original[o]->Index);
         }
       }
-      prefix = gf256_dot_prefix(rows_out, rows, src, OriginalCount, coeff, shortest, true);
-      if (prefix == 0) break;
+      gf256_dot_mem(rows_out, rows, src, OriginalBytes, OriginalCount, coeff, bb, true);
     }
-  }
-  for (int o = 0; o < OriginalCount; ++o) {
-    const uint8_t y = Original[o]->Index;
-    for (int i = 0; i < N; ++i) {
-      gf256_muladd_mem(block_bytes(Recovery[i]) + prefix,
-                       GetMatrixElement(Recovery[i]->Index, x_0, y), src[o] + prefix,
-                       OriginalBytes[o] - prefix);
+  } else {
+    for (int o = 0; o < OriginalCount; ++o) {
+      const uint8_t y = Original[o]->Index;
+      for (int i = 0; i < N; ++i) {
+        gf256_muladd_mem(block_bytes(Recovery[i]), GetMatrixElement(Recovery[i]->Index, x_0, y),
+                         src[o], OriginalBytes[o]);
+      }
     }
   }
 

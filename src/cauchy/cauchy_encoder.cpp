@@ -8,7 +8,7 @@
 #include "cauchy/cauchy_bounded.h"
 #include "cauchy/cauchy_encoder.h"
 #include "cauchy/gf256.h"
-#include "cauchy/gf256_kernels.h"
+#include "gf/gf_kernels.h"
 #include "zvfec/cauchy.h"
 
 namespace {
@@ -42,38 +42,28 @@ void encode_one(int k, int bytes, const uint8_t *const *src, const int *len, int
   }
 }
 
-// All m recovery blocks. Where a vector kernel serves, the leading bytes that
-// every original holds are computed for up to eight recovery blocks per pass
-// over the originals; the rest goes pass by pass. Both give the same bytes.
+// All m recovery blocks. Once the tables are built, up to eight recovery
+// blocks come from each pass over the originals; before, every product is 0
+// and the blocks are built pass by pass, the first as plain XOR parity.
 void encode_all(const cm256_encoder_params &params, const uint8_t *const *src, const int *len,
                 uint8_t *const *out) {
   const int k = params.OriginalCount;
   const int m = params.RecoveryCount;
-  int prefix = 0;
-  if (k > 1) {
-    const int shortest = *std::min_element(len, len + k);
-    uint8_t coeff[kGf256DotRows * 256];
-    for (int r0 = 0; r0 < m; r0 += kGf256DotRows) {
-      const int rows = std::min(kGf256DotRows, m - r0);
+  if (k > 1 && gf256_tables_built()) {
+    uint8_t coeff[kGfDotRows * 256];
+    for (int r0 = 0; r0 < m; r0 += kGfDotRows) {
+      const int rows = std::min(kGfDotRows, m - r0);
       for (int r = 0; r < rows; ++r) {
         for (int j = 0; j < k; ++j) {
           coeff[r * k + j] = GetMatrixElement(static_cast<uint8_t>(k + r0 + r),
                                               static_cast<uint8_t>(k), static_cast<uint8_t>(j));
         }
       }
-      prefix = gf256_dot_prefix(out + r0, rows, src, k, coeff, shortest, false);
-      if (prefix == 0) break;
+      gf256_dot_mem(out + r0, rows, src, len, k, coeff, params.BlockBytes, false);
     }
+    return;
   }
-  const int rest = params.BlockBytes - prefix;
-  if (rest == 0) return;
-  const uint8_t *rest_src[256];
-  int rest_len[256];
-  for (int j = 0; j < k; ++j) {
-    rest_src[j] = src[j] + prefix;
-    rest_len[j] = len[j] - prefix;
-  }
-  for (int r = 0; r < m; ++r) encode_one(k, rest, rest_src, rest_len, k + r, out[r] + prefix);
+  for (int r = 0; r < m; ++r) encode_one(k, params.BlockBytes, src, len, k + r, out[r]);
 }
 
 // The checks shared by every encoding entry point, then the encoding of

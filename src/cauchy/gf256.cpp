@@ -6,14 +6,16 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <type_traits>
+#include <utility>
 
-#include "cauchy/gf256_kernels.h"
+#include "gf/gf_kernels.h"
+#include "gf/gf_region.h"
 
 const uint8_t GF256_GEN_POLY[GF256_GEN_POLY_COUNT] = {
     0x8e, 0x95, 0x96, 0xa6, 0xaf, 0xb1, 0xb2, 0xb4, 0xb8, 0xc3, 0xc6, 0xd4, 0xe1, 0xe7, 0xf3, 0xfa};
 
 gf256_ctx GF256Ctx;
+gf_mul_const GF256MulConst[256];
 
 namespace {
 
@@ -32,68 +34,6 @@ struct SelfTestBuffers {
 SelfTestBuffers m_SelfTestBuffers;
 
 constexpr uint8_t kLittleEndianTestData[4] = {0x04, 0x03, 0x02, 0x01};
-
-// Below this size the setup of a vector kernel costs more than it saves.
-constexpr int kVectorMinBytes = 64;
-
-template <typename W>
-W load(const uint8_t *p) {
-  W v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-template <typename W>
-void store(uint8_t *p, W v) {
-  std::memcpy(p, &v, sizeof v);
-}
-
-// Drives the XOR family through 64-bit words, then one 32-bit word, then the
-// last bytes highest offset first. op(offset, W{}) handles one unit of type W.
-template <typename Op>
-void word_stepped(int bytes, Op op) {
-  const unsigned count = static_cast<unsigned>(bytes) / 8;
-  for (unsigned i = 0; i < count; ++i) op(static_cast<int>(i * 8), uint64_t{});
-  const int base = static_cast<int>(count * 8);
-  const int r = bytes - base;
-  const int tail = base + (r & 4);
-  if (r & 4) op(base, uint32_t{});
-  switch (r & 3) {
-    case 3:
-      op(tail + 2, uint8_t{});
-      [[fallthrough]];
-    case 2:
-      op(tail + 1, uint8_t{});
-      [[fallthrough]];
-    case 1:
-      op(tail, uint8_t{});
-      break;
-    default:
-      break;
-  }
-}
-
-// The multiply family: 32-bit words assembled from four products (byte k of
-// the word is the product of source byte k), then the last bytes highest
-// first. All four source bytes are read before the word is stored.
-template <bool kAdd>
-void multiply_stepped(uint8_t *z, const uint8_t *x, const uint8_t *row, int bytes) {
-  while (bytes >= 4) {
-    uint32_t w = static_cast<uint32_t>(row[x[0]]) | static_cast<uint32_t>(row[x[1]]) << 8 |
-                 static_cast<uint32_t>(row[x[2]]) << 16 | static_cast<uint32_t>(row[x[3]]) << 24;
-    if constexpr (kAdd) w ^= load<uint32_t>(z);
-    store(z, w);
-    z += 4;
-    x += 4;
-    bytes -= 4;
-  }
-  for (int i = bytes - 1; i >= 0; --i) {
-    if constexpr (kAdd) {
-      z[i] ^= row[x[i]];
-    } else {
-      z[i] = row[x[i]];
-    }
-  }
-}
 
 uint8_t *bytes_of(void *p) { return static_cast<uint8_t *>(p); }
 const uint8_t *bytes_of(const void *p) { return static_cast<const uint8_t *>(p); }
@@ -221,7 +161,9 @@ int build_context() {
   muldiv_init();
   inv_init();
   sqr_init();
-  gf256_vector_tables_init();
+  for (int y = 0; y < 256; ++y) {
+    GF256MulConst[y] = gf_mul_const_from_row(GF256Ctx.GF256_MUL_TABLE + y * 256);
+  }
   TablesBuilt.store(true, std::memory_order_release);
   return gf256_self_test() ? 0 : -3;
 }
@@ -238,126 +180,59 @@ int gf256_init_(int version) {
   return result;
 }
 
-void gf256_ref_add_mem(void *vx, const void *vy, int bytes) {
-  uint8_t *x = bytes_of(vx);
-  const uint8_t *y = bytes_of(vy);
-  word_stepped(bytes, [&](int i, auto unit) {
-    using W = decltype(unit);
-    store<W>(x + i, static_cast<W>(load<W>(x + i) ^ load<W>(y + i)));
-  });
-}
-
-void gf256_ref_add2_mem(void *vz, const void *vx, const void *vy, int bytes) {
-  uint8_t *z = bytes_of(vz);
-  const uint8_t *x = bytes_of(vx);
-  const uint8_t *y = bytes_of(vy);
-  word_stepped(bytes, [&](int i, auto unit) {
-    using W = decltype(unit);
-    store<W>(z + i, static_cast<W>(load<W>(z + i) ^ load<W>(x + i) ^ load<W>(y + i)));
-  });
-}
-
-void gf256_ref_addset_mem(void *vz, const void *vx, const void *vy, int bytes) {
-  uint8_t *z = bytes_of(vz);
-  const uint8_t *x = bytes_of(vx);
-  const uint8_t *y = bytes_of(vy);
-  word_stepped(bytes, [&](int i, auto unit) {
-    using W = decltype(unit);
-    store<W>(z + i, static_cast<W>(load<W>(x + i) ^ load<W>(y + i)));
-  });
-}
-
 void gf256_memswap(void *vx, void *vy, int bytes) {
   uint8_t *x = bytes_of(vx);
   uint8_t *y = bytes_of(vy);
-  word_stepped(bytes, [&](int i, auto unit) {
-    using W = decltype(unit);
-    const W t = load<W>(x + i);
-    store<W>(x + i, load<W>(y + i));
-    store<W>(y + i, t);
-  });
+  for (int i = 0; i < bytes; ++i) std::swap(x[i], y[i]);
 }
 
-void gf256_ref_mul_mem(void *vz, const void *vx, uint8_t y, int bytes) {
-  uint8_t *z = bytes_of(vz);
-  const uint8_t *x = bytes_of(vx);
-  if (bytes <= 0) return;
-  if (y == 0) {
-    std::memset(z, 0, static_cast<size_t>(bytes));
-  } else if (y == 1) {
-    if (z != x) std::memcpy(z, x, static_cast<size_t>(bytes));
-  } else {
-    multiply_stepped<false>(z, x, GF256Ctx.GF256_MUL_TABLE + (y << 8), bytes);
-  }
-}
-
-void gf256_ref_muladd_mem(void *vz, uint8_t y, const void *vx, int bytes) {
-  if (y == 0) return;
-  if (y == 1) {
-    gf256_ref_add_mem(vz, vx, bytes);
-    return;
-  }
-  multiply_stepped<true>(bytes_of(vz), bytes_of(vx), GF256Ctx.GF256_MUL_TABLE + (y << 8), bytes);
-}
-
-// The dispatched forms: the active vector kernel takes a prefix, the
-// reference finishes the tail from where the kernel stopped.
+// The bulk operations run on the region arithmetic with this field's
+// constants. Multipliers 0 and 1 need no table: before the build every other
+// product is 0, since the constants are still all zero.
 
 void gf256_add_mem(void *vx, const void *vy, int bytes) {
-  int done = 0;
-  const gf256_kernels *k = gf256_active_kernels();
-  if (k != nullptr && bytes >= kVectorMinBytes)
-    done = k->add_mem(bytes_of(vx), bytes_of(vy), bytes);
-  gf256_ref_add_mem(bytes_of(vx) + done, bytes_of(vy) + done, bytes - done);
+  if (bytes > 0) gf_region_xor(bytes_of(vx), bytes_of(vy), static_cast<size_t>(bytes));
 }
 
 void gf256_add2_mem(void *vz, const void *vx, const void *vy, int bytes) {
-  int done = 0;
-  const gf256_kernels *k = gf256_active_kernels();
-  if (k != nullptr && bytes >= kVectorMinBytes) {
-    done = k->add2_mem(bytes_of(vz), bytes_of(vx), bytes_of(vy), bytes);
-  }
-  gf256_ref_add2_mem(bytes_of(vz) + done, bytes_of(vx) + done, bytes_of(vy) + done, bytes - done);
+  const uint8_t *src[2] = {bytes_of(vx), bytes_of(vy)};
+  if (bytes > 0) gf_region_xor_sum(bytes_of(vz), src, 2, static_cast<size_t>(bytes), true);
 }
 
 void gf256_addset_mem(void *vz, const void *vx, const void *vy, int bytes) {
-  int done = 0;
-  const gf256_kernels *k = gf256_active_kernels();
-  if (k != nullptr && bytes >= kVectorMinBytes) {
-    done = k->addset_mem(bytes_of(vz), bytes_of(vx), bytes_of(vy), bytes);
-  }
-  gf256_ref_addset_mem(bytes_of(vz) + done, bytes_of(vx) + done, bytes_of(vy) + done, bytes - done);
+  const uint8_t *src[2] = {bytes_of(vx), bytes_of(vy)};
+  if (bytes > 0) gf_region_xor_sum(bytes_of(vz), src, 2, static_cast<size_t>(bytes), false);
 }
 
 void gf256_mul_mem(void *vz, const void *vx, uint8_t y, int bytes) {
-  int done = 0;
-  const gf256_kernels *k = gf256_active_kernels();
-  if (k != nullptr && y > 1 && bytes >= kVectorMinBytes) {
-    done = k->mul_mem(bytes_of(vz), bytes_of(vx), y, bytes);
+  if (bytes <= 0) return;
+  const auto n = static_cast<size_t>(bytes);
+  if (y == 0) {
+    std::memset(vz, 0, n);
+  } else if (y == 1) {
+    if (vz != vx) std::memcpy(vz, vx, n);
+  } else {
+    gf_region_mul(bytes_of(vz), bytes_of(vx), GF256MulConst[y], n);
   }
-  gf256_ref_mul_mem(bytes_of(vz) + done, bytes_of(vx) + done, y, bytes - done);
 }
 
 void gf256_muladd_mem(void *vz, uint8_t y, const void *vx, int bytes) {
-  if (y == 0) return;
+  if (y == 0 || bytes <= 0) return;
   if (y == 1) {
     gf256_add_mem(vz, vx, bytes);
     return;
   }
-  int done = 0;
-  const gf256_kernels *k = gf256_active_kernels();
-  if (k != nullptr && bytes >= kVectorMinBytes) {
-    done = k->muladd_mem(bytes_of(vz), bytes_of(vx), y, bytes);
-  }
-  gf256_ref_muladd_mem(bytes_of(vz) + done, y, bytes_of(vx) + done, bytes - done);
+  gf_region_muladd(bytes_of(vz), bytes_of(vx), GF256MulConst[y], static_cast<size_t>(bytes));
 }
 
-int gf256_dot_prefix(uint8_t *const *out, int rows, const uint8_t *const *src, int count,
-                     const uint8_t *coeff, int bytes, bool accumulate) {
-  const gf256_kernels *k = gf256_active_kernels();
-  if (k == nullptr || k->dot_mem == nullptr || bytes < kVectorMinBytes || rows < 1 ||
-      rows > kGf256DotRows || count < 1) {
-    return 0;
+void gf256_dot_mem(uint8_t *const *out, int rows, const uint8_t *const *src, const int *lengths,
+                   int count, const uint8_t *coeff, int bytes, bool accumulate) {
+  if (bytes <= 0 || rows <= 0) return;
+  size_t len[256];
+  for (int j = 0; j < count; ++j) len[j] = lengths[j] > 0 ? static_cast<size_t>(lengths[j]) : 0;
+  for (int r0 = 0; r0 < rows; r0 += kGfDotRows) {
+    const int batch = std::min(kGfDotRows, rows - r0);
+    gf_region_dot_ragged(out + r0, batch, src, len, count, GF256MulConst, coeff + r0 * count,
+                         static_cast<size_t>(bytes), accumulate);
   }
-  return k->dot_mem(out, rows, src, count, coeff, bytes, accumulate);
 }

@@ -13,6 +13,8 @@
 
 #include <cstdint>
 
+#include "gf/gf_region.h"
+
 constexpr int GF256_GEN_POLY_COUNT = 16;
 // Degree-8 polynomials shifted right by one bit: polynomial = entry * 2 + 1.
 extern const uint8_t GF256_GEN_POLY[GF256_GEN_POLY_COUNT];
@@ -36,6 +38,10 @@ struct gf256_ctx {
 };
 
 extern gf256_ctx GF256Ctx;
+
+// Multiplication by each y in the form the region arithmetic takes; built with
+// the tables, all zero before.
+extern gf_mul_const GF256MulConst[256];
 
 // Builds the context once per process; concurrent callers wait for the one
 // build. Returns -1 when version is not 2 (nothing else happens), otherwise 0,
@@ -66,31 +72,19 @@ void gf256_muladd_mem(void *vz, uint8_t y, const void *vx, int bytes);
 // exchanges x[i] and y[i]
 void gf256_memswap(void *vx, void *vy, int bytes);
 
-// Several rows of sums of products in one pass over the sources:
+// Rows of sums of products, up to eight rows per pass over the sources:
 // out[r][i] = (accumulate ? out[r][i] : 0) ^ sum over j < count of
-// src[j][i] * coeff[r * count + j], for rows <= 8, over a prefix of the
-// regions that the vector kernel covers. Returns the prefix length (a multiple
-// of the vector width, at most `bytes`; 0 when no kernel serves) and leaves
-// the bytes beyond it untouched for the caller to finish pass by pass. No
-// output may overlap a source or another output.
-int gf256_dot_prefix(uint8_t *const *out, int rows, const uint8_t *const *src, int count,
-                     const uint8_t *coeff, int bytes, bool accumulate);
+// src[j][i] * coeff[r * count + j], over `bytes` bytes of each output, where
+// source j is readable for lengths[j] bytes and counts as zero beyond (with
+// accumulate, output bytes that no source reaches stay as they are).
+// count <= 256; no output may overlap a source or another output. Needs the
+// built tables: before the build every product is 0.
+void gf256_dot_mem(uint8_t *const *out, int rows, const uint8_t *const *src, const int *lengths,
+                   int count, const uint8_t *coeff, int bytes, bool accumulate);
 
 // z[i] = x[i] / y; in place allowed. y = 0 gives zeros like the scalar form.
 inline void gf256_div_mem(void *vz, const void *vx, uint8_t y, int bytes) {
   gf256_mul_mem(vz, vx, y == 1 ? uint8_t{1} : GF256Ctx.GF256_INV_TABLE[y], bytes);
 }
-
-// The plain scalar forms of the bulk operations: the reference that every
-// vector kernel must match byte for byte. The XOR family steps through 64-bit
-// words, then one 32-bit word, then the last bytes highest first; the multiply
-// family through 32-bit words assembled from four lookups, then the last
-// bytes highest first. All source bytes of a word are read before it is
-// written, which makes in-place multiplication correct.
-void gf256_ref_add_mem(void *vx, const void *vy, int bytes);
-void gf256_ref_add2_mem(void *vz, const void *vx, const void *vy, int bytes);
-void gf256_ref_addset_mem(void *vz, const void *vx, const void *vy, int bytes);
-void gf256_ref_mul_mem(void *vz, const void *vx, uint8_t y, int bytes);
-void gf256_ref_muladd_mem(void *vz, uint8_t y, const void *vx, int bytes);
 
 #endif  // ZV_CAUCHY_GF256_H

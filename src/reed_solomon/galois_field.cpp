@@ -2,9 +2,9 @@
 
 #include <cstddef>
 
+#include "gf/gf_tables.h"
 #include "reed_solomon/gf_kernels.h"
 #include "reed_solomon/gf_simd.h"
-#include "reed_solomon/gf_tables.h"
 #include "zvfec/codec_session.h"
 
 namespace {

@@ -5,7 +5,7 @@
 // not consulted: the tables are fixed per field.
 #pragma once
 
-#include "reed_solomon/gf.h"
+#include "gf/gf.h"
 
 struct of_rs_2_m_cb;
 typedef struct of_rs_2_m_cb of_galois_field_code_cb_t;

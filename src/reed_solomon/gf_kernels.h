@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "reed_solomon/gf.h"
+#include "gf/gf.h"
 
 namespace gf_detail {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "gf/gf_tables.h"
 #include "reed_solomon/gf_kernels.h"
-#include "reed_solomon/gf_tables.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define ZV_GF_X86 1

@@ -7,7 +7,7 @@
 // bit for bit against it.
 #pragma once
 
-#include "reed_solomon/gf.h"
+#include "gf/gf.h"
 
 // dst[i] ^= row[src[i]] for i < sz, by the fastest kernel this CPU supports.
 void gf_addmul_linear_row(gf *dst, const gf *src, const gf *row, int sz);

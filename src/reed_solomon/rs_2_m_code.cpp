@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "gf/gf_tables.h"
 #include "reed_solomon/gf_kernels.h"
-#include "reed_solomon/gf_tables.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
+#include "gf/gf.h"
 #include "reed_solomon/galois_field.h"
-#include "reed_solomon/gf.h"
 #include "zvfec/codec_session.h"
 
 struct of_rs_2_m_cb {

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "reed_solomon/gf.h"
+#include "gf/gf.h"
 #include "zvfec/codec_session.h"
 
 // A coder object for one (k, n); callers hold it as an untyped pointer.

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 
-#include "reed_solomon/gf.h"
+#include "gf/gf.h"
 #include "reed_solomon/rs_classic.h"
 #include "reed_solomon/rs_session_steps.h"
 #include "session/of_cb.h"

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "reed_solomon/gf.h"
+#include "gf/gf.h"
 #include "session/codec_ops.h"
 #include "zvfec/codec_session.h"
 

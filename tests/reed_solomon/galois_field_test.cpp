@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "reed_solomon/gf_tables.h"
+#include "gf/gf_tables.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <random>
 #include <vector>
 
+#include "gf/gf_tables.h"
 #include "reed_solomon/gf_kernels.h"
-#include "reed_solomon/gf_tables.h"
 
 namespace {
 

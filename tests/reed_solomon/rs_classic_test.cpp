@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "reed_solomon/gf_tables.h"
+#include "gf/gf_tables.h"
 
 namespace {
 

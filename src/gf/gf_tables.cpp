@@ -1,4 +1,6 @@
-#include "reed_solomon/gf_tables.h"
+#include "gf/gf_tables.h"
+
+#include <cstddef>
 
 namespace {
 
@@ -84,3 +86,19 @@ extern constexpr std::array<int, 16> of_gf_2_4_log = gf_2_4::log();
 extern constexpr std::array<gf, 16> of_gf_2_4_inv = gf_2_4::inv();
 extern constexpr std::array<std::array<gf, 16>, 16> of_gf_2_4_mul_table = gf_2_4::mul();
 extern constexpr std::array<std::array<gf, 256>, 16> of_gf_2_4_opt_mul_table = packed_mul();
+
+namespace {
+
+template <size_t N, size_t Row>
+constexpr std::array<gf_mul_const, N> constants_of(const std::array<std::array<gf, Row>, N> &rows) {
+  std::array<gf_mul_const, N> t{};
+  for (size_t c = 0; c < N; ++c) t[c] = gf_mul_const_from_row(rows[c].data());
+  return t;
+}
+
+}  // namespace
+
+extern constexpr std::array<gf_mul_const, 256> of_gf_2_8_mul_const =
+    constants_of(of_gf_2_8_mul_table);
+extern constexpr std::array<gf_mul_const, 16> of_gf_2_4_packed_mul_const =
+    constants_of(of_gf_2_4_opt_mul_table);

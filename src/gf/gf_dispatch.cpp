@@ -1,0 +1,227 @@
+// The one dispatcher: which kernel sets this processor runs, the self-check
+// that a set must pass before it is used, and the choice of the set in use.
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "gf/gf_kernels.h"
+
+#if defined(ZVFEC_GF_X86_KERNELS)
+// Defined by the kernel units, each compiled for its own instructions.
+const gf_kernel_set *gf_kernels_ssse3_unchecked();
+const gf_kernel_set *gf_kernels_avx2_unchecked();
+const gf_kernel_set *gf_kernels_avx2_gfni_unchecked();
+const gf_kernel_set *gf_kernels_avx512_gfni_unchecked();
+
+namespace {
+bool cpu_has(bool ssse3, bool avx2, bool gfni, bool avx512) {
+  __builtin_cpu_init();
+  return (!ssse3 || __builtin_cpu_supports("ssse3")) && (!avx2 || __builtin_cpu_supports("avx2")) &&
+         (!gfni || __builtin_cpu_supports("gfni")) &&
+         (!avx512 || (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")));
+}
+}  // namespace
+
+const gf_kernel_set *gf_kernels_avx512_gfni() {
+  return cpu_has(false, false, true, true) ? gf_kernels_avx512_gfni_unchecked() : nullptr;
+}
+const gf_kernel_set *gf_kernels_avx2_gfni() {
+  return cpu_has(false, true, true, false) ? gf_kernels_avx2_gfni_unchecked() : nullptr;
+}
+const gf_kernel_set *gf_kernels_avx2() {
+  return cpu_has(false, true, false, false) ? gf_kernels_avx2_unchecked() : nullptr;
+}
+const gf_kernel_set *gf_kernels_ssse3() {
+  return cpu_has(true, false, false, false) ? gf_kernels_ssse3_unchecked() : nullptr;
+}
+#else
+const gf_kernel_set *gf_kernels_avx512_gfni() { return nullptr; }
+const gf_kernel_set *gf_kernels_avx2_gfni() { return nullptr; }
+const gf_kernel_set *gf_kernels_avx2() { return nullptr; }
+const gf_kernel_set *gf_kernels_ssse3() { return nullptr; }
+#endif
+
+namespace {
+
+// Vector sets by name, best first.
+struct NamedSet {
+  const char *name;
+  const gf_kernel_set *(*get)();
+};
+constexpr NamedSet kVectorSets[] = {{"avx512-gfni", gf_kernels_avx512_gfni},
+                                    {"avx2-gfni", gf_kernels_avx2_gfni},
+                                    {"avx2", gf_kernels_avx2},
+                                    {"ssse3", gf_kernels_ssse3}};
+constexpr int kVectorSetCount = sizeof kVectorSets / sizeof kVectorSets[0];
+
+// ---- the self-check ----
+
+// Carry-less product reduced by a degree-`bits` polynomial, independent of any
+// table, for the check's constants.
+uint8_t slow_mul(unsigned a, unsigned b, unsigned poly, unsigned bits) {
+  unsigned product = 0;
+  for (unsigned i = 0; i < bits; ++i) {
+    if (b & (1u << i)) product ^= a;
+    a <<= 1;
+    if (a & (1u << bits)) a ^= poly;
+  }
+  return static_cast<uint8_t>(product);
+}
+
+// Constants of GF(2^8) under both polynomials in use, and of packed GF(2^4).
+struct CheckConstants {
+  gf_mul_const c[8 * 3];
+  CheckConstants() {
+    const uint8_t picks[8] = {0, 1, 2, 0x53, 0x8E, 0xB7, 0xFF, 0x1D};
+    for (int i = 0; i < 8; ++i) {
+      uint8_t a[256], b[256], p[256];
+      for (unsigned x = 0; x < 256; ++x) {
+        a[x] = slow_mul(picks[i], x, 0x11D, 8);
+        b[x] = slow_mul(picks[i], x, 0x14D, 8);
+        const unsigned g = picks[i] & 15;
+        p[x] =
+            static_cast<uint8_t>(slow_mul(g, x >> 4, 0x13, 4) << 4 | slow_mul(g, x & 15, 0x13, 4));
+      }
+      c[i] = gf_mul_const_from_row(a);
+      c[8 + i] = gf_mul_const_from_row(b);
+      c[16 + i] = gf_mul_const_from_row(p);
+    }
+  }
+};
+
+constexpr size_t kCheckBytes = 333;  // whole vectors of every width and a ragged tail
+constexpr size_t kCheckRoom = kCheckBytes + 2 * 64;
+constexpr size_t kCheckOffset = 3;  // misaligned, with guard bytes on both sides
+constexpr int kCheckSources = 5;
+
+void fill_pattern(uint8_t *p, size_t n, uint32_t seed) {
+  for (size_t i = 0; i < n; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    p[i] = static_cast<uint8_t>(seed >> 24);
+  }
+}
+
+// Buffers for one comparison: sources, and the outputs of the reference and of
+// the set under check, all filled with the same pattern.
+struct CheckBuffers {
+  uint8_t src[kCheckSources][kCheckRoom];
+  uint8_t want[kGfDotRows][kCheckRoom];
+  uint8_t got[kGfDotRows][kCheckRoom];
+  const uint8_t *sources[kCheckSources];
+  uint8_t *want_rows[kGfDotRows];
+  uint8_t *got_rows[kGfDotRows];
+
+  explicit CheckBuffers(uint32_t seed) {
+    for (int j = 0; j < kCheckSources; ++j) {
+      fill_pattern(src[j], kCheckRoom, seed + 77u * static_cast<uint32_t>(j));
+      sources[j] = src[j] + kCheckOffset;
+    }
+    fill_pattern(&want[0][0], sizeof want, seed ^ 0xABCDu);
+    std::memcpy(got, want, sizeof want);
+    for (int r = 0; r < kGfDotRows; ++r) {
+      want_rows[r] = want[r] + kCheckOffset;
+      got_rows[r] = got[r] + kCheckOffset;
+    }
+  }
+  bool same() const { return std::memcmp(want, got, sizeof want) == 0; }
+};
+
+bool xor_agrees(const gf_kernel_set &k) {
+  const gf_kernel_set &ref = gf_kernels_scalar();
+  for (const int count : {1, 2, kCheckSources}) {
+    for (const bool accumulate : {false, true}) {
+      CheckBuffers b(static_cast<uint32_t>(count * 2 + accumulate));
+      ref.xor_sum(b.want_rows[0], b.sources, count, kCheckBytes, accumulate);
+      k.xor_sum(b.got_rows[0], b.sources, count, kCheckBytes, accumulate);
+      if (!b.same()) return false;
+    }
+  }
+  return true;
+}
+
+bool mul_agrees(const gf_kernel_set &k, const CheckConstants &cs) {
+  const gf_kernel_set &ref = gf_kernels_scalar();
+  for (const gf_mul_const &c : cs.c) {
+    for (const bool accumulate : {false, true}) {
+      CheckBuffers b(static_cast<uint32_t>(c.affine) + accumulate);
+      ref.mul(b.want_rows[0], b.sources[0], &c, kCheckBytes, accumulate);
+      k.mul(b.got_rows[0], b.sources[0], &c, kCheckBytes, accumulate);
+      // In place: the output is its own source.
+      ref.mul(b.want_rows[1], b.want_rows[1], &c, kCheckBytes, accumulate);
+      k.mul(b.got_rows[1], b.got_rows[1], &c, kCheckBytes, accumulate);
+      if (!b.same()) return false;
+    }
+  }
+  return true;
+}
+
+bool dot_agrees(const gf_kernel_set &k, const CheckConstants &cs) {
+  const gf_kernel_set &ref = gf_kernels_scalar();
+  uint8_t coeff[kGfDotRows * kCheckSources];
+  for (int rows = 1; rows <= kGfDotRows; ++rows) {
+    for (int i = 0; i < rows * kCheckSources; ++i)
+      coeff[i] = static_cast<uint8_t>((i * 7 + rows) % 24);
+    for (const bool accumulate : {false, true}) {
+      CheckBuffers b(static_cast<uint32_t>(rows * 2 + accumulate));
+      ref.dot(b.want_rows, rows, b.sources, kCheckSources, cs.c, coeff, kCheckBytes, accumulate);
+      k.dot(b.got_rows, rows, b.sources, kCheckSources, cs.c, coeff, kCheckBytes, accumulate);
+      if (!b.same()) return false;
+    }
+  }
+  return true;
+}
+
+// ---- the set in use ----
+
+// The cap named by ZVFEC_GF_KERNELS: the index of the best vector set allowed,
+// kVectorSetCount for scalar only, 0 (no cap) when unset or unknown.
+int kernel_cap() {
+  const char *name = std::getenv("ZVFEC_GF_KERNELS");
+  if (name == nullptr) return 0;
+  if (std::strcmp(name, "scalar") == 0) return kVectorSetCount;
+  for (int i = 0; i < kVectorSetCount; ++i) {
+    if (std::strcmp(name, kVectorSets[i].name) == 0) return i;
+  }
+  return 0;
+}
+
+const gf_kernel_set &first_choice() {
+  const gf_kernel_set *candidates[kVectorSetCount] = {};
+  for (int i = kernel_cap(); i < kVectorSetCount; ++i) candidates[i] = kVectorSets[i].get();
+  return gf_choose_kernels(candidates, kVectorSetCount);
+}
+
+std::atomic<const gf_kernel_set *> g_override{nullptr};
+
+}  // namespace
+
+int gf_available_kernel_sets(const gf_kernel_set **out, int max) {
+  int count = 0;
+  if (count < max) out[count++] = &gf_kernels_scalar();
+  for (int i = kVectorSetCount - 1; i >= 0; --i) {
+    const gf_kernel_set *k = kVectorSets[i].get();
+    if (k != nullptr && count < max) out[count++] = k;
+  }
+  return count;
+}
+
+bool gf_kernels_agree_with_reference(const gf_kernel_set &k) {
+  static const CheckConstants constants;
+  return xor_agrees(k) && mul_agrees(k, constants) && dot_agrees(k, constants);
+}
+
+const gf_kernel_set &gf_choose_kernels(const gf_kernel_set *const *candidates, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (candidates[i] != nullptr && gf_kernels_agree_with_reference(*candidates[i]))
+      return *candidates[i];
+  }
+  return gf_kernels_scalar();
+}
+
+const gf_kernel_set &gf_active_kernels() {
+  if (const gf_kernel_set *k = g_override.load(std::memory_order_acquire)) return *k;
+  static const gf_kernel_set &chosen = first_choice();
+  return chosen;
+}
+
+void gf_use_kernels(const gf_kernel_set &k) { g_override.store(&k, std::memory_order_release); }

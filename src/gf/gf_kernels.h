@@ -1,0 +1,67 @@
+// Kernel sets of the region arithmetic and the one dispatcher that chooses
+// among them. The scalar set is the plain reference of every operation; each
+// vector set (SSSE3, AVX2, AVX2 + GFNI, AVX-512BW + GFNI) must give its bytes
+// exactly. A set is chosen once per process: the fastest that the processor
+// runs and that agrees with the reference on a fixed check, so a miscompiled
+// or faulty kernel falls back instead of corrupting data.
+//
+// The environment variable ZVFEC_GF_KERNELS (scalar, ssse3, avx2, avx2-gfni or
+// avx512-gfni) caps the choice, so that tests and benchmarks can run every set
+// on one machine.
+#ifndef ZVFEC_GF_GF_KERNELS_H
+#define ZVFEC_GF_GF_KERNELS_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "gf/gf_region.h"
+
+inline constexpr int kGfDotRows = 8;  // rows per pass of a dot kernel
+
+// One implementation of every operation. Each covers the whole region and
+// touches no byte outside it.
+struct gf_kernel_set {
+  const char *name;
+  // dst = (accumulate ? dst : 0) ^ src[0] ^ ... ^ src[count - 1]
+  void (*xor_sum)(uint8_t *dst, const uint8_t *const *src, int count, size_t bytes,
+                  bool accumulate);
+  // dst = (accumulate ? dst : 0) ^ c * src; in place allowed
+  void (*mul)(uint8_t *dst, const uint8_t *src, const gf_mul_const *c, size_t bytes,
+              bool accumulate);
+  // 1 <= rows <= kGfDotRows, count >= 1: gf_region_dot for one pass
+  void (*dot)(uint8_t *const *out, int rows, const uint8_t *const *src, int count,
+              const gf_mul_const *field, const uint8_t *coeff, size_t bytes, bool accumulate);
+};
+
+// The plain reference.
+const gf_kernel_set &gf_kernels_scalar();
+
+// Vector sets by name, in order of preference (best first), null where this
+// build or this processor lacks the instructions.
+const gf_kernel_set *gf_kernels_avx512_gfni();
+const gf_kernel_set *gf_kernels_avx2_gfni();
+const gf_kernel_set *gf_kernels_avx2();
+const gf_kernel_set *gf_kernels_ssse3();
+
+// Every set this processor runs, scalar first; returns how many were written
+// (at most max).
+int gf_available_kernel_sets(const gf_kernel_set **out, int max);
+
+// True when every operation of the set gives the reference's bytes on a fixed
+// pattern: misaligned regions, ragged tails, guard bytes around them, every
+// row count of the dot kernel, constants of both GF(2^8) fields and of packed
+// GF(2^4).
+bool gf_kernels_agree_with_reference(const gf_kernel_set &k);
+
+// The first of `count` candidates (null entries skipped) that agrees with the
+// reference; the scalar set when none does.
+const gf_kernel_set &gf_choose_kernels(const gf_kernel_set *const *candidates, int count);
+
+// The set in use, chosen on first use (honouring ZVFEC_GF_KERNELS).
+const gf_kernel_set &gf_active_kernels();
+
+// Replaces the set in use, for tests and benchmarks that compare sets in one
+// process; not to be called while other threads compute.
+void gf_use_kernels(const gf_kernel_set &k);
+
+#endif  // ZVFEC_GF_GF_KERNELS_H

@@ -1,0 +1,146 @@
+// The vector kernels written once for every instruction set. Each kernel
+// translation unit is compiled for its own instructions, defines a traits type
+// V and instantiates these templates with it:
+//
+//   using reg;  static constexpr size_t width;            one vector
+//   static reg load(const uint8_t *), zero(), bxor(reg, reg);
+//   static void store(uint8_t *, reg);
+//   static constexpr bool masked;                          byte-masked access
+//   static reg load_masked(const uint8_t *, size_t n);     (masked only) the
+//   static void store_masked(uint8_t *, size_t n, reg);    first n bytes
+//   using coef;  static coef coef_of(const gf_mul_const *) a constant as the
+//   using split; static split split_of(reg)                product needs them
+//   static reg product(const split &, coef)
+//
+// A region is done in whole vectors, then in one partial step: by byte masks
+// where the set has them, otherwise through zero-padded copies on the stack,
+// so no byte outside a region is ever read or written.
+//
+// Kernel units include nothing but this header, the intrinsics and the C
+// string functions, and keep everything in an anonymous namespace: no inline
+// function of another header is compiled here with instructions that the
+// rest of the library may not assume.
+#ifndef ZVFEC_GF_GF_KERNELS_IMPL_H
+#define ZVFEC_GF_GF_KERNELS_IMPL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "gf/gf_kernels.h"
+
+#define ZV_GF_INLINE inline __attribute__((always_inline))
+#define ZV_GF_LAMBDA_INLINE __attribute__((always_inline))
+#define ZV_GF_UNROLL _Pragma("GCC unroll 8")
+
+namespace {
+namespace gf_impl {
+
+// Sources per pass of a dot kernel: bounds the table of constants on the stack.
+constexpr int kDotChunk = 128;
+
+template <class V>
+ZV_GF_INLINE typename V::reg load_n(const uint8_t *p, size_t n) {
+  if (n == V::width) return V::load(p);
+  if constexpr (V::masked) {
+    return V::load_masked(p, n);
+  } else {
+    alignas(64) uint8_t buffer[V::width] = {};
+    std::memcpy(buffer, p, n);
+    return V::load(buffer);
+  }
+}
+
+template <class V>
+ZV_GF_INLINE void store_n(uint8_t *p, size_t n, typename V::reg v) {
+  if (n == V::width) {
+    V::store(p, v);
+  } else if constexpr (V::masked) {
+    V::store_masked(p, n, v);
+  } else {
+    alignas(64) uint8_t buffer[V::width];
+    V::store(buffer, v);
+    std::memcpy(p, buffer, n);
+  }
+}
+
+// Runs step(offset, n) over the region: whole vectors with n == width (a
+// constant once inlined), then the partial rest.
+template <class V, class Step>
+ZV_GF_INLINE void over_region(size_t bytes, Step step) {
+  size_t i = 0;
+  for (; i + V::width <= bytes; i += V::width) step(i, V::width);
+  if (i < bytes) step(i, bytes - i);
+}
+
+template <class V>
+void xor_sum(uint8_t *dst, const uint8_t *const *src, int count, size_t bytes, bool accumulate) {
+  over_region<V>(bytes, [&](size_t i, size_t n) ZV_GF_LAMBDA_INLINE {
+    typename V::reg sum = accumulate ? load_n<V>(dst + i, n) : V::zero();
+    for (int j = 0; j < count; ++j) sum = V::bxor(sum, load_n<V>(src[j] + i, n));
+    store_n<V>(dst + i, n, sum);
+  });
+}
+
+template <class V>
+void mul(uint8_t *dst, const uint8_t *src, const gf_mul_const *c, size_t bytes, bool accumulate) {
+  const typename V::coef k = V::coef_of(c);
+  over_region<V>(bytes, [&](size_t i, size_t n) ZV_GF_LAMBDA_INLINE {
+    typename V::reg p = V::product(V::split_of(load_n<V>(src + i, n)), k);
+    if (accumulate) p = V::bxor(p, load_n<V>(dst + i, n));
+    store_n<V>(dst + i, n, p);
+  });
+}
+
+// R rows over at most kDotChunk sources; coefficient (r, j) is
+// field[coeff[r * stride + j]].
+template <class V, int R>
+void dot_rows(uint8_t *const *out, const uint8_t *const *src, int count, const gf_mul_const *field,
+              const uint8_t *coeff, int stride, size_t bytes, bool accumulate) {
+  // The constants in the order the loop reads them.
+  typename V::coef table[kDotChunk * R];
+  for (int j = 0; j < count; ++j) {
+    ZV_GF_UNROLL for (int r = 0; r < R; ++r) {
+      table[j * R + r] = V::coef_of(&field[coeff[r * stride + j]]);
+    }
+  }
+  over_region<V>(bytes, [&](size_t i, size_t n) ZV_GF_LAMBDA_INLINE {
+    typename V::reg sum[R];
+    ZV_GF_UNROLL for (int r = 0; r < R; ++r) {
+      sum[r] = accumulate ? load_n<V>(out[r] + i, n) : V::zero();
+    }
+    for (int j = 0; j < count; ++j) {
+      const typename V::split s = V::split_of(load_n<V>(src[j] + i, n));
+      ZV_GF_UNROLL for (int r = 0; r < R; ++r) {
+        sum[r] = V::bxor(sum[r], V::product(s, table[j * R + r]));
+      }
+    }
+    ZV_GF_UNROLL for (int r = 0; r < R; ++r) store_n<V>(out[r] + i, n, sum[r]);
+  });
+}
+
+using DotRowsFn = void (*)(uint8_t *const *, const uint8_t *const *, int, const gf_mul_const *,
+                           const uint8_t *, int, size_t, bool);
+
+template <class V>
+void dot(uint8_t *const *out, int rows, const uint8_t *const *src, int count,
+         const gf_mul_const *field, const uint8_t *coeff, size_t bytes, bool accumulate) {
+  static constexpr DotRowsFn kRows[kGfDotRows + 1] = {
+      nullptr,        dot_rows<V, 1>, dot_rows<V, 2>, dot_rows<V, 3>, dot_rows<V, 4>,
+      dot_rows<V, 5>, dot_rows<V, 6>, dot_rows<V, 7>, dot_rows<V, 8>};
+  if (rows < 1 || rows > kGfDotRows) return;
+  for (int j0 = 0; j0 < count; j0 += kDotChunk) {
+    const int chunk = count - j0 < kDotChunk ? count - j0 : kDotChunk;
+    kRows[rows](out, src + j0, chunk, field, coeff + j0, count, bytes, accumulate || j0 > 0);
+  }
+}
+
+template <class V>
+constexpr gf_kernel_set kernel_set(const char *name) {
+  return {name, xor_sum<V>, mul<V>, dot<V>};
+}
+
+}  // namespace gf_impl
+}  // namespace
+
+#endif  // ZVFEC_GF_GF_KERNELS_IMPL_H

@@ -1,0 +1,436 @@
+// Throughput of every GF(2^8) erasure code in the library, in one run and on
+// the same shapes, with ISA-L's erasure code as the yardstick: the Cauchy
+// block codec, the Reed-Solomon session codecs 1 (classic GF(2^8)) and 2
+// (GF(2^m), m = 8), and the media API's video version 1 and version 2 wire
+// variants where the shape fits them. Symbols are 1200 bytes; rates are MB/s
+// of source data, from processor time (the machine is shared). Decoding
+// loses the first m source symbols, so every repair symbol is needed.
+//
+// Sessions are created, given their parameters and released inside the timed
+// loop, once per group, as a media sender or receiver uses them. ISA-L
+// encodes with tables prepared once per shape (its usual use); its decode
+// inverts the surviving rows and prepares tables on every call.
+//
+// At the end: the table of rates and ratios, and the Cauchy encoder at
+// (32, 8) under each kernel set this processor runs.
+#include <benchmark/benchmark.h>
+#include <isa-l/erasure_code.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "gf/gf_kernels.h"
+#include "zv_rsfec.h"
+#include "zvfec/cauchy.h"
+#include "zvfec/codec_session.h"
+
+namespace {
+
+constexpr int kSymbol = 1200;
+
+struct Shape {
+  int k, m;
+};
+constexpr Shape kShapes[] = {{4, 2}, {10, 4}, {16, 4}, {32, 8}, {64, 8}, {64, 32}, {200, 56}};
+
+using Bytes = std::vector<uint8_t>;
+
+struct Blocks {
+  std::vector<Bytes> data;
+  std::vector<uint8_t *> ptrs;
+  Blocks(int count, std::mt19937 &rng, int len = kSymbol) : data(count, Bytes(len)) {
+    for (auto &b : data) {
+      for (auto &v : b) v = static_cast<uint8_t>(rng());
+      ptrs.push_back(b.data());
+    }
+  }
+};
+
+void set_rate(benchmark::State &state, int k) {
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * k * kSymbol);
+}
+
+// ---- Cauchy block codec ----
+
+void cauchy_encode(benchmark::State &state, Shape s) {
+  std::mt19937 rng(1);
+  Blocks originals(s.k, rng), recovery(s.m, rng);
+  std::vector<void *> o(originals.ptrs.begin(), originals.ptrs.end());
+  std::vector<void *> r(recovery.ptrs.begin(), recovery.ptrs.end());
+  const cm256_encoder_params params{s.k, s.m, kSymbol};
+  for (auto _ : state) {
+    if (zvfec_encode(params, o.data(), r.data()) != 0) state.SkipWithError("encode failed");
+    benchmark::ClobberMemory();
+  }
+  set_rate(state, s.k);
+}
+
+void cauchy_decode(benchmark::State &state, Shape s) {
+  std::mt19937 rng(2);
+  Blocks all(s.k + s.m, rng);
+  std::vector<void *> o(all.ptrs.begin(), all.ptrs.begin() + s.k);
+  std::vector<void *> r(all.ptrs.begin() + s.k, all.ptrs.end());
+  const cm256_encoder_params params{s.k, s.m, kSymbol};
+  if (zvfec_encode(params, o.data(), r.data()) != 0) state.SkipWithError("encode failed");
+  std::vector<cm256_block> blocks(s.k);
+  auto reset = [&] {
+    for (int i = 0; i < s.k; ++i) {
+      const int index = i < s.m ? s.k + i : i;
+      blocks[i] = {all.ptrs[index], static_cast<unsigned char>(index), 0};
+    }
+  };
+  reset();
+  const Bytes lost0 = all.data[0];
+  if (zvfec_decode(params, blocks.data()) != 0 ||
+      std::memcmp(blocks[0].Block, lost0.data(), kSymbol) != 0) {
+    state.SkipWithError("decode check failed");
+  }
+  // The decoder works in place; later passes rework the same amount of data.
+  for (auto _ : state) {
+    reset();
+    if (zvfec_decode(params, blocks.data()) != 0) state.SkipWithError("decode failed");
+    benchmark::ClobberMemory();
+  }
+  set_rate(state, s.k);
+}
+
+// ---- session codecs 1 and 2 ----
+
+of_session_t *open_session(of_codec_id_t codec, of_codec_type_t role, Shape s) {
+  of_session_t *ses = nullptr;
+  if (of_create_codec_instance(&ses, codec, role, 0) != OF_STATUS_OK) return nullptr;
+  of_rs_2_m_parameters_t p{static_cast<uint32_t>(s.k), static_cast<uint32_t>(s.m), kSymbol, 8};
+  if (of_set_fec_parameters(ses, reinterpret_cast<of_parameters_t *>(&p)) != OF_STATUS_OK) {
+    of_release_codec_instance(ses);
+    return nullptr;
+  }
+  return ses;
+}
+
+// All repair symbols of one group, into table entries that start NULL.
+bool session_encode_group(of_codec_id_t codec, Shape s, std::vector<void *> &tab) {
+  of_session_t *ses = open_session(codec, OF_CODEC_TYPE_ENCODER, s);
+  if (ses == nullptr) return false;
+  bool ok = true;
+  for (int esi = s.k; esi < s.k + s.m; ++esi) {
+    ok = ok && of_build_repair_symbol(ses, tab.data(), static_cast<unsigned>(esi)) == OF_STATUS_OK;
+  }
+  of_release_codec_instance(ses);
+  return ok;
+}
+
+void session_encode(benchmark::State &state, of_codec_id_t codec, Shape s) {
+  std::mt19937 rng(1);
+  Blocks originals(s.k, rng);
+  std::vector<void *> tab(static_cast<size_t>(s.k + s.m), nullptr);
+  for (int i = 0; i < s.k; ++i) tab[i] = originals.ptrs[i];
+  for (auto _ : state) {
+    if (!session_encode_group(codec, s, tab)) state.SkipWithError("encode failed");
+    for (int esi = s.k; esi < s.k + s.m; ++esi) {
+      of_free(tab[esi]);
+      tab[esi] = nullptr;
+    }
+    benchmark::ClobberMemory();
+  }
+  set_rate(state, s.k);
+}
+
+void session_decode(benchmark::State &state, of_codec_id_t codec, Shape s) {
+  std::mt19937 rng(2);
+  Blocks originals(s.k, rng);
+  std::vector<void *> tab(static_cast<size_t>(s.k + s.m), nullptr);
+  for (int i = 0; i < s.k; ++i) tab[i] = originals.ptrs[i];
+  if (!session_encode_group(codec, s, tab)) state.SkipWithError("encode failed");
+  std::vector<void *> out(static_cast<size_t>(s.k));
+  // Loses originals 0 .. m-1; returns false unless they come back exactly.
+  auto decode = [&](bool check) {
+    of_session_t *ses = open_session(codec, OF_CODEC_TYPE_DECODER, s);
+    if (ses == nullptr) return false;
+    for (int esi = s.m; esi < s.k + s.m; ++esi)
+      of_decode_with_new_symbol(ses, tab[esi], static_cast<unsigned>(esi));
+    bool ok =
+        of_is_decoding_complete(ses) && of_get_source_symbols_tab(ses, out.data()) == OF_STATUS_OK;
+    for (int i = 0; ok && i < s.m; ++i) {
+      if (check) ok = std::memcmp(out[i], originals.ptrs[i], kSymbol) == 0;
+      of_free(out[i]);
+    }
+    of_release_codec_instance(ses);
+    return ok;
+  };
+  if (!decode(true)) state.SkipWithError("decode check failed");
+  for (auto _ : state) {
+    if (!decode(false)) state.SkipWithError("decode failed");
+    benchmark::ClobberMemory();
+  }
+  for (int esi = s.k; esi < s.k + s.m; ++esi) of_free(tab[esi]);
+  set_rate(state, s.k);
+}
+
+// ---- the media API ----
+
+// A group of media buffers (length prefix, RTP header, payload; 1200 bytes
+// each) and room for its FEC packets.
+struct MediaGroup {
+  std::vector<Bytes> media, fec;
+  std::vector<unsigned char *> media_ptr, fec_ptr;
+  std::vector<int> media_len, fec_len;
+  MediaGroup(Shape s, std::mt19937 &rng) {
+    for (int i = 0; i < s.k; ++i) {
+      Bytes b(kSymbol);
+      for (auto &v : b) v = static_cast<uint8_t>(rng());
+      b[0] = static_cast<uint8_t>((kSymbol - 2) & 0xFF);
+      b[1] = static_cast<uint8_t>((kSymbol - 2) >> 8);
+      b[2] = 0x80;
+      b[3] = 96;
+      b[4] = static_cast<uint8_t>((1000 + i) >> 8);
+      b[5] = static_cast<uint8_t>(1000 + i);
+      media.push_back(b);
+    }
+    fec.assign(static_cast<size_t>(s.m), Bytes(12 + 12 + kSymbol));
+    for (auto &b : media) media_ptr.push_back(b.data());
+    for (auto &b : fec) fec_ptr.push_back(b.data());
+    media_len.assign(media.size(), kSymbol);
+    fec_len.assign(fec.size(), static_cast<int>(fec[0].size()));
+  }
+  int encode(void *h, Shape s) {
+    fec_len.assign(fec.size(), static_cast<int>(fec[0].size()));
+    return zv_rsfec_encode(h, 0, media_ptr.data(), media_len.data(), s.k, s.m, 0, fec_ptr.data(),
+                           fec_len.data());
+  }
+};
+
+bool api_fits(int version, Shape s) {
+  return version == ZV_FEC_VERSION_2 ? s.k <= 64 && s.m <= 64 : s.k + s.m <= 128;
+}
+
+void api_encode(benchmark::State &state, int version, Shape s) {
+  std::mt19937 rng(1);
+  MediaGroup g(s, rng);
+  void *h = nullptr;
+  zv_rsfec_initilize(ZV_FEC_VIDEO, version, &h);
+  for (auto _ : state) {
+    if (g.encode(h, s) != 0) state.SkipWithError("encode failed");
+    benchmark::ClobberMemory();
+  }
+  zv_rsfec_destory(h);
+  set_rate(state, s.k);
+}
+
+void api_decode(benchmark::State &state, int version, Shape s) {
+  std::mt19937 rng(2);
+  MediaGroup g(s, rng);
+  void *h = nullptr;
+  zv_rsfec_initilize(ZV_FEC_VIDEO, version, &h);
+  if (g.encode(h, s) != 0) state.SkipWithError("encode failed");
+  // The version-2 decoder works in place, so every call gets fresh copies of
+  // the FEC packets as they arrived, from a pool refilled outside the timing.
+  constexpr int kPool = 64;
+  std::vector<std::vector<Bytes>> pool(kPool, g.fec);
+  std::vector<unsigned char *> fec_ptr(g.fec.size());
+  std::vector<Bytes> out(static_cast<size_t>(s.m), Bytes(kSymbol));
+  std::vector<unsigned char *> out_ptr;
+  for (auto &b : out) out_ptr.push_back(b.data());
+  std::vector<int> out_len(out.size());
+  int next = 0;
+  auto decode = [&] {
+    for (size_t j = 0; j < fec_ptr.size(); ++j) fec_ptr[j] = pool[next][j].data();
+    next = (next + 1) % kPool;
+    int n = 0;
+    const int rc = zv_rsfec_decode(h, g.media_ptr.data() + s.m, g.media_len.data() + s.m, s.k - s.m,
+                                   fec_ptr.data(), g.fec_len.data(), s.m, 0, out_ptr.data(),
+                                   out_len.data(), &n);
+    return rc == 0 && n == s.m;
+  };
+  if (!decode() || std::memcmp(out[0].data(), g.media[0].data() + 2, kSymbol - 2) != 0)
+    state.SkipWithError("decode check failed");
+  for (auto _ : state) {
+    if (next == 0) {
+      state.PauseTiming();
+      for (auto &copy : pool) copy = g.fec;
+      state.ResumeTiming();
+    }
+    if (!decode()) state.SkipWithError("decode failed");
+    benchmark::ClobberMemory();
+  }
+  zv_rsfec_destory(h);
+  set_rate(state, s.k);
+}
+
+// ---- ISA-L ----
+
+void isal_encode(benchmark::State &state, Shape s) {
+  std::mt19937 rng(1);
+  Blocks originals(s.k, rng), recovery(s.m, rng);
+  Bytes matrix(static_cast<size_t>(s.k + s.m) * s.k), tables(32u * s.k * s.m);
+  gf_gen_cauchy1_matrix(matrix.data(), s.k + s.m, s.k);
+  ec_init_tables(s.k, s.m, matrix.data() + s.k * s.k, tables.data());
+  for (auto _ : state) {
+    ec_encode_data(kSymbol, s.k, s.m, tables.data(), originals.ptrs.data(), recovery.ptrs.data());
+    benchmark::ClobberMemory();
+  }
+  set_rate(state, s.k);
+}
+
+void isal_decode(benchmark::State &state, Shape s) {
+  std::mt19937 rng(2);
+  Blocks all(s.k + s.m, rng), out(s.m, rng);
+  Bytes matrix(static_cast<size_t>(s.k + s.m) * s.k), tables(32u * s.k * s.m);
+  gf_gen_cauchy1_matrix(matrix.data(), s.k + s.m, s.k);
+  ec_init_tables(s.k, s.m, matrix.data() + s.k * s.k, tables.data());
+  ec_encode_data(kSymbol, s.k, s.m, tables.data(), all.ptrs.data(), all.ptrs.data() + s.k);
+  // Survivors: the m recovery blocks and originals m .. k-1.
+  std::vector<int> rows;
+  for (int i = 0; i < s.m; ++i) rows.push_back(s.k + i);
+  for (int i = s.m; i < s.k; ++i) rows.push_back(i);
+  std::vector<uint8_t *> survivors;
+  for (int row : rows) survivors.push_back(all.ptrs[row]);
+  Bytes sub(static_cast<size_t>(s.k) * s.k), inverse(sub.size());
+  auto decode = [&] {
+    for (int i = 0; i < s.k; ++i) {
+      std::memcpy(&sub[static_cast<size_t>(i) * s.k], &matrix[static_cast<size_t>(rows[i]) * s.k],
+                  s.k);
+    }
+    if (gf_invert_matrix(sub.data(), inverse.data(), s.k) != 0) return false;
+    // The first m rows of the inverse rebuild originals 0 .. m-1.
+    ec_init_tables(s.k, s.m, inverse.data(), tables.data());
+    ec_encode_data(kSymbol, s.k, s.m, tables.data(), survivors.data(), out.ptrs.data());
+    return true;
+  };
+  if (!decode() || out.data[0] != all.data[0]) state.SkipWithError("decode check failed");
+  for (auto _ : state) {
+    decode();
+    benchmark::ClobberMemory();
+  }
+  set_rate(state, s.k);
+}
+
+// ---- report ----
+
+// Prints the console report and keeps MB/s of source data per benchmark, from
+// processor time.
+class TableReporter : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, int> originals;  // k of each registered benchmark
+  std::map<std::string, double> mbps;
+  void ReportRuns(const std::vector<Run> &runs) override {
+    for (const Run &run : runs) {
+      const auto k = originals.find(run.benchmark_name());
+      if (run.error_occurred || run.run_type != Run::RT_Iteration ||
+          run.cpu_accumulated_time <= 0 || k == originals.end()) {
+        continue;
+      }
+      mbps[run.benchmark_name()] = static_cast<double>(run.iterations) * k->second * kSymbol /
+                                   run.cpu_accumulated_time / 1e6;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  double rate(const std::string &name) const {
+    const auto it = mbps.find(name);
+    return it == mbps.end() ? 0 : it->second;
+  }
+};
+
+std::string name(const char *op, const char *who, Shape s) {
+  return std::string(op) + "/" + who + "/k" + std::to_string(s.k) + "_m" + std::to_string(s.m);
+}
+
+constexpr const char *kWho[] = {"cauchy", "codec1", "codec2", "v1-api", "v2-api", "isal"};
+
+void print_cell(double v) {
+  if (v > 0)
+    std::printf(" %9.0f", v);
+  else
+    std::printf(" %9s", "-");
+}
+
+void print_ratio(double a, double b) {
+  if (a > 0 && b > 0)
+    std::printf(" %7.2f", a / b);
+  else
+    std::printf(" %7s", "-");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (cm256_init_(2) != 0) {
+    std::fprintf(stderr, "GF(256) tables failed to build\n");
+    return 1;
+  }
+  TableReporter reporter;
+  auto add = [&](const std::string &n, int k, std::function<void(benchmark::State &)> fn) {
+    benchmark::RegisterBenchmark(n.c_str(), [fn](benchmark::State &st) { fn(st); });
+    reporter.originals[n] = k;
+  };
+  for (const Shape s : kShapes) {
+    add(name("encode", "cauchy", s), s.k, [s](benchmark::State &st) { cauchy_encode(st, s); });
+    add(name("decode", "cauchy", s), s.k, [s](benchmark::State &st) { cauchy_decode(st, s); });
+    for (const auto &[who, codec] : {std::pair{"codec1", OF_CODEC_REED_SOLOMON_GF_2_8_STABLE},
+                                     std::pair{"codec2", OF_CODEC_REED_SOLOMON_GF_2_M_STABLE}}) {
+      add(name("encode", who, s), s.k,
+          [s, codec](benchmark::State &st) { session_encode(st, codec, s); });
+      add(name("decode", who, s), s.k,
+          [s, codec](benchmark::State &st) { session_decode(st, codec, s); });
+    }
+    for (const auto &[who, version] :
+         {std::pair{"v1-api", ZV_FEC_VERSION_1}, std::pair{"v2-api", ZV_FEC_VERSION_2}}) {
+      if (!api_fits(version, s)) continue;
+      add(name("encode", who, s), s.k,
+          [s, version](benchmark::State &st) { api_encode(st, version, s); });
+      add(name("decode", who, s), s.k,
+          [s, version](benchmark::State &st) { api_decode(st, version, s); });
+    }
+    add(name("encode", "isal", s), s.k, [s](benchmark::State &st) { isal_encode(st, s); });
+    add(name("decode", "isal", s), s.k, [s](benchmark::State &st) { isal_decode(st, s); });
+  }
+  // The Cauchy encoder under every kernel set.
+  const gf_kernel_set *sets[8];
+  const int set_count = gf_available_kernel_sets(sets, 8);
+  const Shape forced{32, 8};
+  for (int i = 0; i < set_count; ++i) {
+    const gf_kernel_set *set = sets[i];
+    add(std::string("encode/cauchy-") + set->name + "/k32_m8", forced.k,
+        [set, forced](benchmark::State &st) {
+          const gf_kernel_set &before = gf_active_kernels();
+          gf_use_kernels(*set);
+          cauchy_encode(st, forced);
+          gf_use_kernels(before);
+        });
+  }
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+
+  for (const char *op : {"encode", "decode"}) {
+    std::printf("\n%s, MB/s of source data\n%-7s", op, "k,m");
+    for (const char *who : kWho) std::printf(" %9s", who);
+    std::printf(" %7s %7s %7s %7s %7s %7s\n", "c1/cau", "c2/cau", "c1/isa", "c2/isa", "v1/v2",
+                "v2/cau");
+    for (const Shape s : kShapes) {
+      std::printf("%3d,%-3d", s.k, s.m);
+      double r[6];
+      for (int i = 0; i < 6; ++i) {
+        r[i] = reporter.rate(name(op, kWho[i], s));
+        print_cell(r[i]);
+      }
+      print_ratio(r[1], r[0]);
+      print_ratio(r[2], r[0]);
+      print_ratio(r[1], r[5]);
+      print_ratio(r[2], r[5]);
+      print_ratio(r[3], r[4]);
+      print_ratio(r[4], r[0]);
+      std::printf("\n");
+    }
+  }
+  std::printf("\nCauchy encode at (32, 8) by kernel set, MB/s\n");
+  for (int i = 0; i < set_count; ++i) {
+    std::printf("%-12s %9.0f\n", sets[i]->name,
+                reporter.rate(std::string("encode/cauchy-") + sets[i]->name + "/k32_m8"));
+  }
+  return 0;
+}

@@ -41,7 +41,6 @@ std::string LossModel::describe() const {
   return fmt::format("random {:g}%", rate * 100);
 }
 
-namespace {
 std::optional<double> parse_double(std::string_view t) {
   // std::from_chars for double is not in every toolchain we target; strtod
   // on a NUL-terminated copy is.
@@ -52,7 +51,6 @@ std::optional<double> parse_double(std::string_view t) {
   if (end != s.c_str() + s.size() || !std::isfinite(v)) return std::nullopt;
   return v;
 }
-}  // namespace
 
 std::optional<LossModel> parse_loss(std::string_view text, bool burst, std::string *why) {
   if (!burst) {
@@ -75,6 +73,15 @@ std::optional<LossModel> parse_loss(std::string_view text, bool burst, std::stri
   if (!m)
     *why = fmt::format("burst '{}': loss {} cannot have mean burst length {}", text, *p, *len);
   return m;
+}
+
+std::optional<LossModel> channel_from_options(std::string_view loss, std::string_view burst,
+                                              std::string *why) {
+  if (loss.empty() == burst.empty()) {
+    *why = "give one of --loss P or --burst P:MEANLEN";
+    return std::nullopt;
+  }
+  return loss.empty() ? parse_loss(burst, true, why) : parse_loss(loss, false, why);
 }
 
 LossChannel::LossChannel(const LossModel &m, std::uint64_t seed) : m_(m), rng_(seed) {

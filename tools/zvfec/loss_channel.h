@@ -35,6 +35,14 @@ struct LossModel {
 // nullopt with the reason in *why.
 std::optional<LossModel> parse_loss(std::string_view text, bool burst, std::string *why);
 
+// The channel of a command that takes exactly one of --loss P and --burst
+// P:MEANLEN (an empty string for the one not given).
+std::optional<LossModel> channel_from_options(std::string_view loss, std::string_view burst,
+                                              std::string *why);
+
+// A finite number filling the whole text, as an option gives it.
+std::optional<double> parse_double(std::string_view text);
+
 // One channel realisation: the chain starts in its stationary distribution.
 class LossChannel {
  public:

@@ -50,10 +50,10 @@ BruteForce brute_force(const PlanRequest &q) {
     for (int r = 1; r < 256; ++r) {
       if (!check_group_shape(q.variant, k, r).empty()) continue;
       const double delay_ms = (k - 1) / q.packets_per_s * 1000;
-      const Shape s{k, r, r * fec / (k * static_cast<double>(q.packet_bytes)),
-                    mds_residual(q.channel, k, r).mean};
+      Shape s{k, r, r * fec / (k * static_cast<double>(q.packet_bytes)), 0};
       if (delay_ms > q.max_delay_ms + 1e-9 || s.overhead > q.max_overhead) continue;
       ++out.within_budget;
+      s.residual = mds_residual(q.channel, k, r).mean;
       if (s.residual <= q.target && (!out.cheapest_meeting || cheaper(s, *out.cheapest_meeting)))
         out.cheapest_meeting = s;
       if (!out.closest || s.residual < out.closest->residual ||

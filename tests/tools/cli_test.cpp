@@ -7,12 +7,14 @@
 #include <set>
 #include <sstream>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include "capture.h"
 #include "frames.h"
+#include "plan.h"
 #include "rtp.h"
 
 namespace zvtool {
@@ -456,6 +458,59 @@ TEST_F(Cli, SweepPlotsResidualLossAgainstChannelLoss) {
   EXPECT_NE(r.err.find("gnuplot was not found"), std::string::npos) << r.err;
 }
 
+// The command answers what make_plan answers, with the stream given as a bit
+// rate and a packet size, in text, JSON and a plot.
+TEST_F(Cli, PlanPrintsTheCheapestShapeAsTextJsonAndPlot) {
+  struct Case {
+    std::string args;
+    PlanRequest req;
+  };
+  PlanRequest readme;
+  readme.channel = LossModel::random(0.05);
+  readme.packets_per_s = 2.5e6 / (8 * 1200);
+  PlanRequest bursts = readme;
+  bursts.variant = Variant::audio_v2;
+  bursts.channel = *LossModel::gilbert_elliott(0.3, 10);
+  bursts.packets_per_s = 50;
+  bursts.packet_bytes = 200;
+  bursts.target = 1e-6;
+  bursts.max_delay_ms = 60;
+  for (const auto &c :
+       {Case{"--loss 0.05 --rate 2.5M --packet 1200 --target 1e-4 --max-delay 100", readme},
+        Case{"--variant audio-v2 --burst 0.3:10 --pps 50 --packet 200 --target 1e-6 "
+             "--max-delay 60",
+             bursts}}) {
+    const Plan want = make_plan(c.req);
+    ASSERT_TRUE(want.best);
+    const auto &best = want.frontier[*want.best];
+    Outcome r = zvfec("plan " + c.args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto line = fmt::format("k={} r={}:", best.k, best.r);
+    EXPECT_NE(r.out.find((want.met ? "cheapest: " : "the closest: ") + line), std::string::npos)
+        << r.out;
+
+    r = zvfec("plan " + c.args + " --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["met"], want.met) << c.args;
+    EXPECT_EQ(j["choice"]["k"], best.k) << c.args;
+    EXPECT_EQ(j["choice"]["r"], best.r) << c.args;
+    EXPECT_DOUBLE_EQ(j["choice"]["residual_loss"].get<double>(), best.residual) << c.args;
+    EXPECT_NE(std::find(j["choices"].begin(), j["choices"].end(), j["choice"]), j["choices"].end());
+  }
+  // The burst channel is out of reach within 60 ms: said so, in words.
+  EXPECT_NE(zvfec("plan --variant audio-v2 --burst 0.3:10 --pps 50 --target 1e-6 --max-delay 60")
+                .out.find("no shape within 60 ms reaches 1e-06"),
+            std::string::npos);
+
+  const auto svg = path("plan.svg");
+  const Outcome r = zvfec("plan --loss 0.05 --pps 260 --target 1e-4 --max-delay 100 --plot " + svg);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto drawn = slurp(svg);
+  for (const char *s : {"<svg", "delay &lt;= 25 ms", "delay &lt;= 200 ms", "target"})
+    EXPECT_NE(drawn.find(s), std::string::npos) << s;
+}
+
 TEST_F(Cli, BadArgumentsAreRefused) {
   struct Case {
     const char *args, *message;
@@ -470,7 +525,15 @@ TEST_F(Cli, BadArgumentsAreRefused) {
         Case{"simulate --duration 601", "--duration"},
         Case{"protect a b --variant audio-v2 -k 5 -r 65", "r must be 1..64"},
         Case{"protect a b --variant audio-v3 -k 5 -r 2", "audio-v3"},
-        Case{"lossy a b", "--loss P or --burst"}, Case{"frobnicate", "subcommand"}}) {
+        Case{"lossy a b", "--loss P or --burst"},
+        Case{"plan --pps 260 --target 1e-4 --max-delay 100", "--loss P or --burst"},
+        Case{"plan --loss 0.1 --target 1e-4 --max-delay 100", "--pps N or as --rate"},
+        Case{"plan --loss 0.1 --rate 2.5X --target 1e-4 --max-delay 100", "bit rate"},
+        Case{"plan --loss 0.1 --pps 260 --target 2 --max-delay 100", "--target"},
+        Case{"plan --loss 0.1 --pps 260 --target 1e-4", "--max-delay"},
+        Case{"plan --loss 0.1 --pps 260 --packet 8 --target 1e-4 --max-delay 9", "packet size"},
+        Case{"plan --loss 0.1 --pps 260 --target 1e-4 --max-delay 9 --plot a.pdf", ".png or .svg"},
+        Case{"frobnicate", "subcommand"}}) {
     const Outcome r = zvfec(c.args);
     EXPECT_NE(r.status, 0) << c.args;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << ": " << r.err;

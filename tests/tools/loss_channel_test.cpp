@@ -80,6 +80,25 @@ TEST(MdsResidual, BurstChannelMatchesEnumerationOfEveryPath) {
   EXPECT_NEAR(mds_residual(rnd, 4, 2).variance, enumerate(rnd, 4, 2).variance, 1e-12);
 }
 
+// One table answers for every shape up to its bounds, reusing the media and the
+// repair halves across shapes: each entry must equal that shape worked out on
+// its own, by the closed form (random loss) and by enumeration (burst loss).
+TEST(MdsResidualTable, EveryShapeOfOneTableMatchesThatShapeAlone) {
+  const MdsResidualTable random(LossModel::random(0.2), 64, 64);
+  for (int k = 1; k <= 64; ++k)
+    for (int r = 1; r <= 64; ++r)
+      ASSERT_NEAR(random.at(k, r).mean, binomial_residual(k, r, 0.2), 1e-12)
+          << "k=" << k << " r=" << r;
+  const auto burst = *LossModel::gilbert_elliott(0.15, 2.5);
+  const MdsResidualTable table(burst, 5, 3);
+  for (int k = 1; k <= 5; ++k)
+    for (int r = 1; r <= 3; ++r) {
+      const auto ref = enumerate(burst, k, r);
+      EXPECT_NEAR(table.at(k, r).mean, ref.mean, 1e-12) << "k=" << k << " r=" << r;
+      EXPECT_NEAR(table.at(k, r).variance, ref.variance, 1e-12) << "k=" << k << " r=" << r;
+    }
+}
+
 TEST(LossChannel, RealisesTheRateAndBurstLengthOfItsModel) {
   // One million draws; tolerances are four standard errors of each estimate.
   constexpr int kDraws = 1000000;

@@ -65,6 +65,10 @@ std::string check_group_shape(Variant v, int k, int r) {
   return {};
 }
 
+std::size_t fec_packet_len(Variant v, std::size_t s) {
+  return kRtpRoom + variant_info(v).header_len + s;
+}
+
 std::optional<FecHeader> parse_fec_packet(ByteView p, std::string *why) {
   auto refuse = [why](const char *reason) -> std::optional<FecHeader> {
     if (why) *why = reason;
@@ -82,7 +86,7 @@ std::optional<FecHeader> parse_fec_packet(ByteView p, std::string *why) {
   if (f.symbol_len < kMinSymbol || f.symbol_len % 4 != 0) return refuse("bad symbol length");
   if (f.esi < f.k || f.esi >= f.k + f.r) return refuse("symbol index outside the group");
   if (f.seqmask != 0) return refuse("sequence masks are not supported");
-  if (p.size() != kRtpRoom + info.header_len + static_cast<std::size_t>(f.symbol_len))
+  if (p.size() != fec_packet_len(*v, static_cast<std::size_t>(f.symbol_len)))
     return refuse("length does not match the symbol length");
   return f;
 }
@@ -103,9 +107,9 @@ Timed FecCodec::encode(std::span<const ByteView> media, int r, std::vector<Bytes
   std::size_t longest = 0;
   for (const auto &m : media) {
     if (m.size() < 12) return {-2, 0};
-    longest = std::max(longest, m.size() + 2);
+    longest = std::max(longest, m.size());
   }
-  const std::size_t s = (longest + 3) & ~std::size_t{3};
+  const std::size_t s = symbol_len_for(longest);
   if (s > static_cast<std::size_t>(kMaxSymbol)) return {-2, 0};
 
   std::vector<Bytes> bufs;
@@ -117,7 +121,7 @@ Timed FecCodec::encode(std::span<const ByteView> media, int r, std::vector<Bytes
     med_ptr.push_back(bufs.back().data());
     med_len.push_back(static_cast<int>(m.size() + 2));
   }
-  const std::size_t cap = kRtpRoom + variant_info(variant_).header_len + s;
+  const std::size_t cap = fec_packet_len(variant_, s);
   fec_out.assign(static_cast<std::size_t>(r), Bytes(cap));
   std::vector<unsigned char *> fec_ptr;
   std::vector<int> fec_len(static_cast<std::size_t>(r), static_cast<int>(cap));
@@ -159,7 +163,7 @@ FecCodec::Decoded FecCodec::decode(const FecHeader &hdr, std::span<const ByteVie
   const auto missing = static_cast<std::size_t>(std::count(have.begin(), have.end(), false));
   if (missing == 0) return out;
 
-  const std::size_t want_len = kRtpRoom + variant_info(variant_).header_len + s;
+  const std::size_t want_len = fec_packet_len(variant_, s);
   std::vector<bool> seen_esi(256, false);
   std::vector<Bytes> fec_bufs;
   for (const auto &f : fec) {

@@ -41,6 +41,17 @@ std::string check_group_shape(Variant v, int k, int r);
 // Bytes in front of every FEC packet for the caller's RTP header.
 inline constexpr std::size_t kRtpRoom = 12;
 
+// The repair symbol length S of a group whose longest RTP packet has
+// `longest_rtp` bytes: that packet's media buffer (a 2-byte length, then the
+// packet) rounded up to a multiple of 4.
+constexpr std::size_t symbol_len_for(std::size_t longest_rtp) {
+  return (longest_rtp + 2 + 3) & ~std::size_t{3};
+}
+
+// Bytes of one FEC packet of variant v carrying a symbol of s bytes: the RTP
+// room, the variant's FEC header and the symbol.
+std::size_t fec_packet_len(Variant v, std::size_t s);
+
 // The group description carried by an FEC packet.
 struct FecHeader {
   Variant variant;

@@ -41,7 +41,6 @@ std::string LossModel::describe() const {
   return fmt::format("random {:g}%", rate * 100);
 }
 
-namespace {
 std::optional<double> parse_double(std::string_view t) {
   // std::from_chars for double is not in every toolchain we target; strtod
   // on a NUL-terminated copy is.
@@ -52,7 +51,6 @@ std::optional<double> parse_double(std::string_view t) {
   if (end != s.c_str() + s.size() || !std::isfinite(v)) return std::nullopt;
   return v;
 }
-}  // namespace
 
 std::optional<LossModel> parse_loss(std::string_view text, bool burst, std::string *why) {
   if (!burst) {
@@ -77,6 +75,15 @@ std::optional<LossModel> parse_loss(std::string_view text, bool burst, std::stri
   return m;
 }
 
+std::optional<LossModel> channel_from_options(std::string_view loss, std::string_view burst,
+                                              std::string *why) {
+  if (loss.empty() == burst.empty()) {
+    *why = "give one of --loss P or --burst P:MEANLEN";
+    return std::nullopt;
+  }
+  return loss.empty() ? parse_loss(burst, true, why) : parse_loss(loss, false, why);
+}
+
 LossChannel::LossChannel(const LossModel &m, std::uint64_t seed) : m_(m), rng_(seed) {
   bad_ = u_(rng_) < m_.stationary_bad();
 }
@@ -87,54 +94,78 @@ bool LossChannel::lose() {
   return lost;
 }
 
-ResidualMoments mds_residual(const LossModel &m, int k, int r) {
-  // Probability of (media lost, repair lost, state) after each packet of the
-  // group; the chain enters the group in its stationary distribution.
-  const auto K = static_cast<std::size_t>(k), R = static_cast<std::size_t>(r);
-  const std::size_t width = R + 1;
-  auto at = [width](std::size_t ml, std::size_t fl, std::size_t st) {
-    return (ml * width + fl) * 2 + st;
-  };
-  std::vector<double> cur((K + 1) * width * 2, 0.0), next(cur.size());
-  const double pb = m.stationary_bad();
-  cur[at(0, 0, 0)] = 1 - pb;
-  cur[at(0, 0, 1)] = pb;
+namespace {
+// Where shape n starts in a table whose entry for n holds 2 * (n + extra) values.
+std::size_t offset(int n, int extra) {
+  const auto u = static_cast<std::size_t>(n);
+  return u * (u - 1) + 2 * static_cast<std::size_t>(extra) * u;
+}
+}  // namespace
+
+MdsResidualTable::MdsResidualTable(const LossModel &m, int max_k, int max_r)
+    : media_(offset(max_k + 1, 1), 0.0), tail_(offset(max_r + 1, 2), 0.0) {
   const double loss[2] = {m.loss_good, m.loss_bad};
-  const double stay[2] = {1 - m.p_good_to_bad, 1 - m.p_bad_to_good};
-  for (std::size_t pos = 0; pos < K + R; ++pos) {
-    std::fill(next.begin(), next.end(), 0.0);
-    const bool media = pos < K;
-    for (std::size_t ml = 0; ml <= K; ++ml)
-      for (std::size_t fl = 0; fl <= R; ++fl)
-        for (std::size_t st = 0; st < 2; ++st) {
-          const double p = cur[at(ml, fl, st)];
-          if (p == 0) continue;
-          for (int lost = 0; lost < 2; ++lost) {
-            const double pl = lost ? loss[st] : 1 - loss[st];
-            if (pl == 0) continue;
-            const std::size_t ml2 = ml + (lost && media);
-            const std::size_t fl2 = fl + (lost && !media);
-            // Once r repair packets are lost any media loss is final, so
-            // further repair losses can share the last column.
-            const std::size_t fl3 = std::min(fl2, R);
-            next[at(ml2, fl3, st)] += p * pl * stay[st];
-            next[at(ml2, fl3, 1 - st)] += p * pl * (1 - stay[st]);
-          }
+  // move[s][t]: P(the next packet is in state t | this one is in state s).
+  const double move[2][2] = {{1 - m.p_good_to_bad, m.p_good_to_bad},
+                             {m.p_bad_to_good, 1 - m.p_bad_to_good}};
+
+  // Forward over the media packets, from the stationary distribution.
+  const double pb = m.stationary_bad();
+  media_[0] = 1 - pb;
+  media_[1] = pb;
+  for (int k = 1; k <= max_k; ++k) {
+    const double *prev = &media_[offset(k - 1, 1)];
+    double *cur = &media_[offset(k, 1)];
+    for (int ml = 0; ml < k; ++ml)
+      for (int s = 0; s < 2; ++s) {
+        const double p = prev[2 * ml + s];
+        if (p == 0) continue;
+        for (int t = 0; t < 2; ++t) {
+          cur[2 * ml + t] += p * (1 - loss[s]) * move[s][t];
+          cur[2 * (ml + 1) + t] += p * loss[s] * move[s][t];
         }
-    std::swap(cur, next);
+      }
   }
+
+  // Backward over the repair packets: the count lost among r packets given the
+  // state of the first is one packet, then r - 1 packets from the next state.
+  std::vector<double> dist(2, 0.0), next;  // dist[2 * j + s] = P(j lost | s)
+  dist[0] = dist[1] = 1;
+  for (int r = 1; r <= max_r; ++r) {
+    next.assign(2 * static_cast<std::size_t>(r + 1), 0.0);
+    for (int j = 0; j < r; ++j)
+      for (int s = 0; s < 2; ++s) {
+        const double rest = move[s][0] * dist[2 * j] + move[s][1] * dist[2 * j + 1];
+        next[2 * j + s] += (1 - loss[s]) * rest;
+        next[2 * (j + 1) + s] += loss[s] * rest;
+      }
+    std::swap(dist, next);
+    // Tails summed from the far end, so that tiny tails keep their precision.
+    double *tail = &tail_[offset(r, 2)];
+    for (int j = r; j >= 0; --j)
+      for (int s = 0; s < 2; ++s) tail[2 * j + s] = tail[2 * (j + 1) + s] + dist[2 * j + s];
+  }
+}
+
+ResidualMoments MdsResidualTable::at(int k, int r) const {
+  const double *media = &media_[offset(k, 1)];
+  const double *tail = &tail_[offset(r, 2)];
   ResidualMoments res;
-  for (std::size_t ml = 1; ml <= K; ++ml)
-    for (std::size_t fl = 0; fl <= R; ++fl) {
-      if (ml + fl <= R) continue;
-      const double p = cur[at(ml, fl, 0)] + cur[at(ml, fl, 1)];
-      const double x = static_cast<double>(ml) / static_cast<double>(K);
-      res.mean += p * x;
-      res.variance += p * x * x;
-    }
+  for (int ml = 1; ml <= k; ++ml) {
+    // The group is lost when more than r - ml repair packets are lost too.
+    const int need = std::max(r + 1 - ml, 0);
+    const double p = media[2 * ml] * tail[2 * need] + media[2 * ml + 1] * tail[2 * need + 1];
+    const double x = static_cast<double>(ml) / static_cast<double>(k);
+    res.mean += p * x;
+    res.variance += p * x * x;
+  }
   res.variance -= res.mean * res.mean;
   if (res.variance < 0) res.variance = 0;
   return res;
+}
+
+ResidualMoments mds_residual(const LossModel &m, int k, int r) {
+  return MdsResidualTable(m, k, r).at(k, r);
 }
 
 }  // namespace zvtool

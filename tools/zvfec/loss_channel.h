@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zvtool {
 
@@ -34,6 +35,14 @@ struct LossModel {
 // nullopt with the reason in *why.
 std::optional<LossModel> parse_loss(std::string_view text, bool burst, std::string *why);
 
+// The channel of a command that takes exactly one of --loss P and --burst
+// P:MEANLEN (an empty string for the one not given).
+std::optional<LossModel> channel_from_options(std::string_view loss, std::string_view burst,
+                                              std::string *why);
+
+// A finite number filling the whole text, as an option gives it.
+std::optional<double> parse_double(std::string_view text);
+
 // One channel realisation: the chain starts in its stationary distribution.
 class LossChannel {
  public:
@@ -56,6 +65,27 @@ class LossChannel {
 struct ResidualMoments {
   double mean = 0, variance = 0;
 };
+
+// The moments above for every shape up to (max_k, max_r) on one channel. The
+// media packets and the repair packets of a group meet only in the chain's
+// state at the first repair packet, so one pass over max_k media packets and
+// one over max_r repair packets serve every (k, r): building the table takes
+// O(max_k^2 + max_r^2) steps and each look-up O(k).
+class MdsResidualTable {
+ public:
+  MdsResidualTable(const LossModel &m, int max_k, int max_r);
+  // 1 <= k <= max_k, 1 <= r <= max_r.
+  ResidualMoments at(int k, int r) const;
+
+ private:
+  // media_[offset(k) + 2 * lost + s]: P(lost of the first k media packets are
+  // lost and the chain is in state s at the next packet).
+  std::vector<double> media_;
+  // tail_[offset(r) + 2 * j + s]: P(at least j of r repair packets are lost |
+  // the chain is in state s at the first of them), j = 0 .. r + 1.
+  std::vector<double> tail_;
+};
+
 ResidualMoments mds_residual(const LossModel &m, int k, int r);
 
 }  // namespace zvtool

@@ -12,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include "lossy.h"
+#include "plan.h"
 #include "plot.h"
 #include "progress.h"
 #include "protect.h"
@@ -32,8 +33,8 @@ struct SimArgs {
   bool json = false;
 };
 
-int fail(const std::string &msg) {
-  fmt::print(stderr, "zvfec simulate: {}\n", msg);
+int fail(const std::string &msg, const char *command = "simulate") {
+  fmt::print(stderr, "zvfec {}: {}\n", command, msg);
   return 1;
 }
 
@@ -192,12 +193,76 @@ int run_simulate(const SimArgs &a) {
   return faults(all) ? 1 : 0;
 }
 
+// --loss P or --burst P:MEANLEN, one of them.
+void add_channel_options(CLI::App *cmd, std::string &loss, std::string &burst) {
+  auto *l = cmd->add_option("--loss", loss, "random loss with probability P")->type_name("P");
+  auto *b =
+      cmd->add_option("--burst", burst, "Gilbert-Elliott burst loss: rate P, mean burst length")
+          ->type_name("P:MEANLEN");
+  l->excludes(b);
+}
+
+struct PlanArgs {
+  std::string variant = "video-v2";
+  std::string loss, burst, rate, plot;
+  std::optional<double> pps, max_overhead;
+  int packet = 1200;
+  double target = 0, max_delay = 0;
+  bool json = false;
+};
+
+int run_plan(const PlanArgs &a) {
+  auto bad = [](const std::string &msg) { return fail(msg, "plan"); };
+  PlanRequest req;
+  req.variant = *variant_from_name(a.variant);
+  std::string why;
+  const auto channel = channel_from_options(a.loss, a.burst, &why);
+  if (!channel) return bad(why);
+  req.channel = *channel;
+  req.packet_bytes = a.packet;
+  if (a.pps.has_value() == !a.rate.empty())
+    return bad("give the stream as --pps N or as --rate BITS (with --packet BYTES)");
+  if (a.pps) {
+    req.packets_per_s = *a.pps;
+  } else {
+    const auto bits = parse_bit_rate(a.rate);
+    if (!bits)
+      return bad(fmt::format("--rate '{}' must be a bit rate such as 2.5M or 64k", a.rate));
+    req.packets_per_s = *bits / (8.0 * a.packet);
+  }
+  req.target = a.target;
+  req.max_delay_ms = a.max_delay;
+  if (a.max_overhead) req.max_overhead = *a.max_overhead;
+  if (auto e = check_plan_request(req); !e.empty()) return bad(e);
+
+  const Plan plan = make_plan(req);
+  if (a.json)
+    fmt::print("{}\n", plan_json(plan).dump(2));
+  else
+    fmt::print("{}", plan_text(plan));
+  if (!a.plot.empty()) {
+    // One curve for each of a quarter, a half, once and twice the budget.
+    std::vector<Plan> budgets;
+    for (double f : {0.25, 0.5, 1.0, 2.0}) {
+      PlanRequest r = req;
+      r.max_delay_ms = req.max_delay_ms * f;
+      if (f == 1.0)
+        budgets.push_back(plan);
+      else if (r.max_delay_ms > 0)
+        budgets.push_back(make_plan(r));
+    }
+    if (auto e = plot_plans(budgets, plan, a.plot); !e.empty()) return bad(e);
+    if (!a.json) fmt::print("plot written to {}\n", a.plot);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   CLI::App app{
-      "zvfec: forward error correction for RTP media, simulated on lossy networks and "
-      "applied to packet captures"};
+      "zvfec: forward error correction for RTP media, simulated on lossy networks, planned "
+      "for them and applied to packet captures"};
   app.set_version_flag("--version", std::string(zv_rsfec_version()));
   app.require_subcommand(1);
   const std::vector<std::string> variant_names{"audio-v2", "video-v2", "video-v1"};
@@ -246,11 +311,7 @@ int main(int argc, char **argv) {
   auto *l = app.add_subcommand("lossy", "Drop packets of a capture, media and FEC alike");
   l->add_option("IN", l_in, "input capture")->required();
   l->add_option("OUT", l_out, "output capture")->required();
-  auto *l_loss_opt =
-      l->add_option("--loss", l_loss, "random loss with probability P")->type_name("P");
-  auto *l_burst_opt =
-      l->add_option("--burst", l_burst, "Gilbert-Elliott burst loss")->type_name("P:MEANLEN");
-  l_loss_opt->excludes(l_burst_opt);
+  add_channel_options(l, l_loss, l_burst);
   l->add_option("--seed", l_seed, "random seed")->capture_default_str();
 
   RecoverOptions rec;
@@ -266,9 +327,45 @@ int main(int argc, char **argv) {
       ->check(CLI::Range(0, 127))
       ->capture_default_str();
 
+  PlanArgs plan;
+  auto *pl = app.add_subcommand(
+      "plan", "The cheapest k and r that bring a channel's loss down to a target within a delay");
+  add_channel_options(pl, plan.loss, plan.burst);
+  auto *pl_pps = pl->add_option("--pps", plan.pps, "media packets per second")->type_name("N");
+  auto *pl_rate =
+      pl->add_option("--rate", plan.rate, "media bit rate; packets/s = rate / (8 * packet size)")
+          ->type_name("BITS[k|M|G]");
+  pl_pps->excludes(pl_rate);
+  pl->add_option("--packet", plan.packet, "media packet size in bytes, RTP header included")
+      ->capture_default_str();
+  pl->add_option("--target", plan.target, "residual media loss to reach, e.g. 1e-4")->required();
+  pl->add_option("--max-delay", plan.max_delay, "added latency the receiver accepts")
+      ->type_name("MS")
+      ->required();
+  pl->add_option("--variant", plan.variant, "FEC variant: sets the limits on k and r")
+      ->check(CLI::IsMember(variant_names))
+      ->capture_default_str();
+  pl->add_option("--max-overhead", plan.max_overhead, "most FEC bytes per media byte, e.g. 0.25")
+      ->type_name("FRACTION");
+  pl->add_flag("--json", plan.json, "print JSON instead of the table");
+  pl->add_option("--plot", plan.plot,
+                 "plot residual loss against overhead for 1/4, 1/2, 1 and 2 times --max-delay")
+      ->type_name("FILE.png|FILE.svg");
+  pl->footer(
+      "Every (k, r) the variant allows is searched with the exact residual loss of an ideal\n"
+      "code (the MDS% of `zvfec simulate`). Cheapest means the fewest FEC bytes per media\n"
+      "byte; between equal overheads, the smaller k (less delay) wins.\n"
+      "Added delay: (k - 1) / packets per second. The FEC packets follow the group's last\n"
+      "media packet at once, so a lost first packet is back once the rest of the group is.\n"
+      "Decode MB/s: k * S bytes of GF(256) multiply-add for every media packet recovered\n"
+      "(S: the packet size plus 2, rounded up to 4), times the packets recovered per second.\n"
+      "The table shows the choices around the answer that are cheapest for their residual\n"
+      "loss. When no shape meets the target, the closest one (least residual loss) is shown.");
+
   CLI11_PARSE(app, argc, argv);
 
   if (s->parsed()) return run_simulate(sim);
+  if (pl->parsed()) return run_plan(plan);
   if (p->parsed()) {
     prot.variant = *variant_from_name(p_variant);
     if (auto why = check_group_shape(prot.variant, prot.k, prot.r); !why.empty()) {
@@ -278,13 +375,8 @@ int main(int argc, char **argv) {
     return protect_command(p_in, p_out, prot);
   }
   if (l->parsed()) {
-    if (l_loss.empty() == l_burst.empty()) {
-      fmt::print(stderr, "zvfec lossy: give one of --loss P or --burst P:MEANLEN\n");
-      return 1;
-    }
     std::string why;
-    const auto m =
-        l_loss.empty() ? parse_loss(l_burst, true, &why) : parse_loss(l_loss, false, &why);
+    const auto m = channel_from_options(l_loss, l_burst, &why);
     if (!m) {
       fmt::print(stderr, "zvfec lossy: {}\n", why);
       return 1;

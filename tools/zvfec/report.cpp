@@ -14,8 +14,7 @@ nlohmann::json result_json(const SimResult &r) {
   j["variant"] = variant_info(r.c.variant).name;
   j["k"] = r.c.k;
   j["r"] = r.c.r;
-  j["channel"] = {{"kind", r.c.channel.burst ? "burst" : "random"}, {"loss", r.c.channel.rate}};
-  if (r.c.channel.burst) j["channel"]["mean_burst"] = r.c.channel.mean_burst;
+  j["channel"] = channel_json(r.c.channel);
   if (!r.error.empty()) {
     j["error"] = r.error;
     return j;
@@ -39,6 +38,12 @@ nlohmann::json result_json(const SimResult &r) {
 }
 
 }  // namespace
+
+nlohmann::json channel_json(const LossModel &m) {
+  nlohmann::json j{{"kind", m.burst ? "burst" : "random"}, {"loss", m.rate}};
+  if (m.burst) j["mean_burst"] = m.mean_burst;
+  return j;
+}
 
 std::string results_table(const std::vector<SimResult> &rs) {
   std::string out = fmt::format(

@@ -16,6 +16,9 @@ struct SweepPoint {
   std::vector<SimResult> results;
 };
 
+// {"kind": "random" or "burst", "loss": rate[, "mean_burst": length]}
+nlohmann::json channel_json(const LossModel &m);
+
 std::string results_table(const std::vector<SimResult> &rs);
 std::string results_csv(const std::vector<SimResult> &rs);
 nlohmann::json results_json(const std::vector<SimResult> &rs);

@@ -9,6 +9,7 @@
 // differences and one encoder and one decoder serve both.
 #include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "cauchy/cauchy_bounded.h"
 #include "media/group.h"
@@ -53,13 +54,16 @@ constexpr CauchyVariant kVideo{
 int encode(const CauchyVariant &v, void *handle, const EncodeArgs &args) {
   if (!handle_ready(handle)) return -1;
   EncodeGroup g{};
-  if (int rc = prepare_encode(args, v.layout, {kMaxGroup, kMaxGroup, 2 * kMaxGroup}, &g); rc != 0)
+  if (int rc = prepare_encode(args, v.layout, {kMaxGroup, kMaxGroup, 2 * kMaxGroup}, true, &g);
+      rc != 0)
     return rc;
   if (v.log_symbol_length) ZV_LOG(ZV_FEC_LOG_INFO, "max_packet_length   %d\n", g.symbol_len);
 
-  void *pdata[kMaxGroup] = {};
-  int lengths[kMaxGroup] = {};
-  void *reco[kMaxGroup] = {};
+  // Left uninitialised: entries 0 .. k-1 and 0 .. r-1 are set below, and
+  // clearing the whole arrays costs more than encoding a small group.
+  void *pdata[kMaxGroup];
+  int lengths[kMaxGroup];
+  void *reco[kMaxGroup];
   for (int i = 0; i < g.k; ++i) {
     pdata[i] = args.med_packet[i];
     lengths[i] = readable_media_length(args.med_packet_len, i, g.symbol_len);
@@ -71,6 +75,7 @@ int encode(const CauchyVariant &v, void *handle, const EncodeArgs &args) {
 
   const cm256_encoder_params params{g.k, g.r, g.symbol_len};
   if (int rc = zvfec_encode_bounded(params, pdata, lengths, reco); rc != 0) {
+    for (int j = 0; j < g.r; ++j) std::memset(reco[j], 0, static_cast<size_t>(g.symbol_len));
     ZV_LOG(ZV_FEC_LOG_ERROR, "err %d\n", v.log_codec_code ? rc : -4);
     return -4;
   }
@@ -88,11 +93,13 @@ int media_symbol_index(int offset, uint32_t seqmask) {
 }
 
 // The decoder's working storage: the first k usable symbols, each index once.
+// Only `placed` and `count` start cleared; blocks and lengths are written
+// before they are read.
 struct Gathered {
   cm256_block blocks[kMaxSymbols];
   int lengths[kMaxSymbols];
-  bool placed[kMaxSymbols];
-  int count;
+  bool placed[kMaxSymbols] = {};
+  int count = 0;
 
   bool take(int index, uint8_t *block, int length, bool from_fec) {
     if (placed[index]) return false;
@@ -114,7 +121,7 @@ int decode(const CauchyVariant &v, void *handle, const DecodeArgs &args) {
     return -100;
   }
 
-  Gathered got{};
+  Gathered got;
   for (int i = 0; i < args.received_med_num && got.count < g.k; ++i) {
     const int len = args.received_med_pkt_len[i];
     if (len > g.symbol_len && v.length_check_before_placement)

@@ -23,10 +23,15 @@ bool media_prefix_fits(const uint8_t *media, int len) {
   return len >= kMediaPrefixSize && kMediaPrefixSize + media_prefix(media) <= len;
 }
 
-void zero_fec_buffers(unsigned char **fec_packet, const int *fec_packet_len, int count) {
+void zero_fec_buffers(unsigned char **fec_packet, const int *fec_packet_len, int count,
+                      int skip_from, int skip_len) {
   for (int j = 0; j < count; ++j) {
-    if (fec_packet_len[j] > 0)
-      std::memset(fec_packet[j], 0, static_cast<size_t>(fec_packet_len[j]));
+    const int capacity = fec_packet_len[j];
+    if (capacity <= 0) continue;
+    const int head = capacity < skip_from ? capacity : skip_from;
+    std::memset(fec_packet[j], 0, static_cast<size_t>(head));
+    const int tail = skip_from + skip_len;
+    if (capacity > tail) std::memset(fec_packet[j] + tail, 0, static_cast<size_t>(capacity - tail));
   }
 }
 

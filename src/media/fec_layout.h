@@ -117,8 +117,11 @@ inline uint16_t seq_offset(uint16_t seq, uint16_t base_seq) {
   return static_cast<uint16_t>(seq - base_seq);
 }
 
-// Zero-fills the `count` FEC buffers over the capacities the caller states.
-void zero_fec_buffers(unsigned char **fec_packet, const int *fec_packet_len, int count);
+// Zero-fills the `count` FEC buffers over the capacities the caller states,
+// except `skip_len` bytes from `skip_from` of each: a region that the caller
+// writes in full right afterwards (or zeroes itself should that fail).
+void zero_fec_buffers(unsigned char **fec_packet, const int *fec_packet_len, int count,
+                      int skip_from = 0, int skip_len = 0);
 
 // Writes the header at byte 12 of an FEC packet (the mask only when the layout
 // has one).

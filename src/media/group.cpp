@@ -48,7 +48,7 @@ uint16_t bounded_media_seq(const uint8_t *media, int len) {
 }  // namespace
 
 int prepare_encode(const EncodeArgs &a, const FecLayout &layout, const EncodeLimits &limits,
-                   EncodeGroup *group) {
+                   bool codec_writes_symbols, EncodeGroup *group) {
   if (a.packet_number <= 0) {
     ZV_LOG(ZV_FEC_LOG_ERROR, "argument packet_number is illegal");
     return -2;
@@ -63,7 +63,8 @@ int prepare_encode(const EncodeArgs &a, const FecLayout &layout, const EncodeLim
   }
   const uint16_t base_seq = bounded_media_seq(a.med_packet[0], a.med_packet_len[0]);
   ZV_LOG(ZV_FEC_LOG_INFO, "base_seq  %d\n", base_seq);
-  zero_fec_buffers(a.fec_packet, a.fec_packet_len, a.fec_number);
+  zero_fec_buffers(a.fec_packet, a.fec_packet_len, a.fec_number, layout.symbol_offset(),
+                   codec_writes_symbols ? static_cast<int>(symbol_len) : 0);
 
   *group = {a.packet_number, a.fec_number, static_cast<int>(symbol_len), base_seq};
   return 0;

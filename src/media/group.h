@@ -40,8 +40,10 @@ struct EncodeLimits {
 
 // Checks the sender's arguments and, when they are sound, takes base_seq from
 // the first media packet and zero-fills the FEC buffers over their stated
-// capacities. Returns 0 and fills `group`, or a negative code before anything
-// is written:
+// capacities (but for the repair symbols when `codec_writes_symbols`: the
+// codec then writes them in full, and the variant zeroes them should it
+// fail). Returns 0 and fills `group`, or a negative code before anything is
+// written:
 //   -2 "argument packet_number is illegal" when packet_number <= 0;
 //   -2 with a message of its own for a null array or buffer, counts beyond the
 //      limits, a negative fec_number, a media buffer whose stated length does
@@ -50,7 +52,7 @@ struct EncodeLimits {
 //      symbol.
 // fec_number = 0 passes: each variant answers it as its codec does.
 int prepare_encode(const EncodeArgs &args, const FecLayout &layout, const EncodeLimits &limits,
-                   EncodeGroup *group);
+                   bool codec_writes_symbols, EncodeGroup *group);
 
 // Writes the header of FEC packet j (esi k + j) and sets its packet length.
 void write_group_header(const EncodeArgs &args, const FecLayout &layout, const EncodeGroup &group,

@@ -75,6 +75,20 @@ TEST(FecBuffers, ZeroFilledOverStatedCapacityOnly) {
   zero_fec_buffers(bufs, caps, 2);
   for (int i = 0; i < 40; ++i) EXPECT_EQ(a[i], i < 32 ? 0 : 0x5A) << i;
   for (uint8_t v : b) EXPECT_EQ(v, 0x5A);
+  // A region the caller writes itself is left for it, also where the stated
+  // capacity ends inside or before that region.
+  struct Case {
+    int capacity, skip_from, skip_len;
+  };
+  for (const Case c : {Case{32, 20, 8}, Case{24, 20, 8}, Case{16, 20, 8}, Case{32, 0, 40}}) {
+    a.fill(0x5A);
+    const int cap[] = {c.capacity};
+    zero_fec_buffers(bufs, cap, 1, c.skip_from, c.skip_len);
+    for (int i = 0; i < 40; ++i) {
+      const bool skipped = i >= c.skip_from && i < c.skip_from + c.skip_len;
+      EXPECT_EQ(a[i], i < c.capacity && !skipped ? 0 : 0x5A) << i;
+    }
+  }
 }
 
 TEST(SequenceOffset, WrapsAcrossTheSixteenBitSpace) {

@@ -82,7 +82,7 @@ typedef struct of_ldpc_parameters {
   uint32_t nb_source_symbols;
   uint32_t nb_repair_symbols;
   uint32_t encoding_symbol_length;
-  int32_t prng_seed; /* 1 .. 0x7FFFFFFE */
+  int32_t prng_seed; /* 1 .. 0x7FFFFFFE; any other seed: OF_STATUS_FATAL_ERROR */
   uint8_t N1;        /* entries per source column, at least 3 */
 } of_ldpc_parameters_t;
 

@@ -107,10 +107,10 @@ enum {
   OF_LDPC_STAIRCASE_CTRL_LAST_REPAIR_ALWAYS_ZERO = 1024 /* codec 3, get, one byte */
 };
 
-/* Opens a session. Stores verbosity in of_verbosity even when it fails. On
- * OF_STATUS_OK *ses holds the new session; on any failure (NULL ses, unknown
- * codec, memory exhausted) *ses is NULL (when ses is not NULL) and the result
- * is OF_STATUS_FATAL_ERROR. */
+/* Opens a session. Sets of_verbosity to verbosity, also when it fails
+ * (writing it only when the level differs). On OF_STATUS_OK *ses holds the
+ * new session; on any failure (NULL ses, unknown codec, memory exhausted) *ses
+ * is NULL (when ses is not NULL) and the result is OF_STATUS_FATAL_ERROR. */
 of_status_t of_create_codec_instance(of_session_t **ses, of_codec_id_t codec_id,
                                      of_codec_type_t codec_type, unsigned int verbosity);
 
@@ -175,8 +175,12 @@ void *of_calloc(size_t nmemb, size_t size);
 void *of_realloc(void *ptr, size_t size);
 void of_free(void *ptr);
 
-/* Process-wide diagnostic level of the codec layers; every session creation
- * overwrites it. */
+/* Process-wide diagnostic level of the codec layers: the binary codecs print
+ * some diagnostics while it is non-zero. The library reads and writes it only
+ * atomically, so sessions on separate threads may be created and used at
+ * once. Set it through the verbosity argument of of_create_codec_instance,
+ * which stores the level whenever it differs from the current one; assigning
+ * the variable directly is safe only while no other thread uses the library. */
 extern unsigned int of_verbosity;
 
 #ifdef __cplusplus

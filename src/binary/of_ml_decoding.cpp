@@ -10,6 +10,7 @@
 #include "binary/of_ml_tool.h"
 #include "binary/of_stack.h"
 #include "binary/of_symbol.h"
+#include "session/verbosity.h"
 
 namespace {
 
@@ -165,14 +166,14 @@ of_status_t of_linear_binary_code_create_simplified_linear_system(of_linear_bina
       ofcb->index_rows[ofcb->remain_rows++] = i;
     }
     if (ofcb->remain_cols == 0) {
-      if (of_verbosity) {
+      if (of_verbosity_level() != 0) {
         std::printf("%s: Failure, initial matrix is now empty, ofcb->remain_cols==0\n",
                     "of_linear_binary_code_create_simplified_linear_system");
         std::fflush(stdout);
       }
       status = OF_STATUS_FAILURE;
     } else if (ofcb->remain_rows < ofcb->remain_cols) {
-      if (of_verbosity) {
+      if (of_verbosity_level() != 0) {
         std::printf(
             "%s: Failure, fewer rows than columns, ofcb->remain_rows (%d) < ofcb->remain_cols "
             "(%d)\n",

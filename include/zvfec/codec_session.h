@@ -103,7 +103,9 @@ typedef void *(*of_decoded_repair_symbol_callback_t)(void *context, uint32_t siz
 enum {
   OF_CTRL_GET_MAX_SOURCE_SYMBOLS = 1,   /* get, uint32_t, length 4: largest k */
   OF_CTRL_GET_MAX_ENCODING_SYMBOLS = 2, /* get, uint32_t, length 4: largest n */
-  OF_RS_2_M_CTRL_SET_M = 1024,          /* codec 2, set, uint16_t, length 2: m, 4 or 8 */
+  /* codec 2, set, uint16_t, length 2: m, 4 or 8; once the parameters are set,
+   * refused (OF_STATUS_ERROR) unless k <= 2^m - 1 and n <= 2^m */
+  OF_RS_2_M_CTRL_SET_M = 1024,
   OF_LDPC_STAIRCASE_CTRL_LAST_REPAIR_ALWAYS_ZERO = 1024 /* codec 3, get, one byte */
 };
 
@@ -137,7 +139,9 @@ of_status_t of_decode_with_new_symbol(of_session_t *ses, const void *new_symbol_
                                       unsigned int new_symbol_esi);
 
 /* Hands a decoder the complete n-entry table of received symbols (NULL where
- * missing) in one call, instead of of_decode_with_new_symbol. */
+ * missing) in one call, instead of of_decode_with_new_symbol. The
+ * Reed-Solomon codecs replace what they had received, and refuse the call with
+ * OF_STATUS_ERROR once decoding has completed. */
 of_status_t of_set_available_symbols(of_session_t *ses, const void **encoding_symbols_tab);
 
 /* Decodes with what has been received: OF_STATUS_FAILURE while fewer than k

@@ -94,8 +94,13 @@ typedef struct of_2d_parity_parameters {
 } of_2d_parity_parameters_t;
 
 /* Where a decoder puts a rebuilt symbol: returns a buffer of at least size
- * bytes for the symbol with that ESI, which then belongs to the caller.
- * context is the pointer registered with of_set_callback_functions. */
+ * bytes into which the codec writes the symbol with that ESI, or NULL. The
+ * buffer belongs to the caller before and after; the codec never frees it.
+ * context is the pointer registered with of_set_callback_functions.
+ * - Source symbols: the buffer then stands in the source table.
+ * - Repair symbols (LDPC-staircase and 2D parity only; the Reed-Solomon
+ *   codecs rebuild no repair symbol): the buffer receives a copy, and the
+ *   codec keeps its own copy of the symbol for the rest of the decoding. */
 typedef void *(*of_decoded_source_symbol_callback_t)(void *context, uint32_t size, uint32_t esi);
 typedef void *(*of_decoded_repair_symbol_callback_t)(void *context, uint32_t size, uint32_t esi);
 

@@ -82,7 +82,7 @@ typedef struct of_ldpc_parameters {
   uint32_t nb_source_symbols;
   uint32_t nb_repair_symbols;
   uint32_t encoding_symbol_length;
-  int32_t prng_seed; /* 1 .. 0x7FFFFFFE */
+  int32_t prng_seed; /* 1 .. 0x7FFFFFFE; any other seed: OF_STATUS_FATAL_ERROR */
   uint8_t N1;        /* entries per source column, at least 3 */
 } of_ldpc_parameters_t;
 
@@ -94,8 +94,13 @@ typedef struct of_2d_parity_parameters {
 } of_2d_parity_parameters_t;
 
 /* Where a decoder puts a rebuilt symbol: returns a buffer of at least size
- * bytes for the symbol with that ESI, which then belongs to the caller.
- * context is the pointer registered with of_set_callback_functions. */
+ * bytes into which the codec writes the symbol with that ESI, or NULL. The
+ * buffer belongs to the caller before and after; the codec never frees it.
+ * context is the pointer registered with of_set_callback_functions.
+ * - Source symbols: the buffer then stands in the source table.
+ * - Repair symbols (LDPC-staircase and 2D parity only; the Reed-Solomon
+ *   codecs rebuild no repair symbol): the buffer receives a copy, and the
+ *   codec keeps its own copy of the symbol for the rest of the decoding. */
 typedef void *(*of_decoded_source_symbol_callback_t)(void *context, uint32_t size, uint32_t esi);
 typedef void *(*of_decoded_repair_symbol_callback_t)(void *context, uint32_t size, uint32_t esi);
 
@@ -103,14 +108,16 @@ typedef void *(*of_decoded_repair_symbol_callback_t)(void *context, uint32_t siz
 enum {
   OF_CTRL_GET_MAX_SOURCE_SYMBOLS = 1,   /* get, uint32_t, length 4: largest k */
   OF_CTRL_GET_MAX_ENCODING_SYMBOLS = 2, /* get, uint32_t, length 4: largest n */
-  OF_RS_2_M_CTRL_SET_M = 1024,          /* codec 2, set, uint16_t, length 2: m, 4 or 8 */
+  /* codec 2, set, uint16_t, length 2: m, 4 or 8; once the parameters are set,
+   * refused (OF_STATUS_ERROR) unless k <= 2^m - 1 and n <= 2^m */
+  OF_RS_2_M_CTRL_SET_M = 1024,
   OF_LDPC_STAIRCASE_CTRL_LAST_REPAIR_ALWAYS_ZERO = 1024 /* codec 3, get, one byte */
 };
 
-/* Opens a session. Stores verbosity in of_verbosity even when it fails. On
- * OF_STATUS_OK *ses holds the new session; on any failure (NULL ses, unknown
- * codec, memory exhausted) *ses is NULL (when ses is not NULL) and the result
- * is OF_STATUS_FATAL_ERROR. */
+/* Opens a session. Sets of_verbosity to verbosity, also when it fails
+ * (writing it only when the level differs). On OF_STATUS_OK *ses holds the
+ * new session; on any failure (NULL ses, unknown codec, memory exhausted) *ses
+ * is NULL (when ses is not NULL) and the result is OF_STATUS_FATAL_ERROR. */
 of_status_t of_create_codec_instance(of_session_t **ses, of_codec_id_t codec_id,
                                      of_codec_type_t codec_type, unsigned int verbosity);
 
@@ -137,7 +144,9 @@ of_status_t of_decode_with_new_symbol(of_session_t *ses, const void *new_symbol_
                                       unsigned int new_symbol_esi);
 
 /* Hands a decoder the complete n-entry table of received symbols (NULL where
- * missing) in one call, instead of of_decode_with_new_symbol. */
+ * missing) in one call, instead of of_decode_with_new_symbol. The
+ * Reed-Solomon codecs replace what they had received, and refuse the call with
+ * OF_STATUS_ERROR once decoding has completed. */
 of_status_t of_set_available_symbols(of_session_t *ses, const void **encoding_symbols_tab);
 
 /* Decodes with what has been received: OF_STATUS_FAILURE while fewer than k
@@ -175,8 +184,12 @@ void *of_calloc(size_t nmemb, size_t size);
 void *of_realloc(void *ptr, size_t size);
 void of_free(void *ptr);
 
-/* Process-wide diagnostic level of the codec layers; every session creation
- * overwrites it. */
+/* Process-wide diagnostic level of the codec layers: the binary codecs print
+ * some diagnostics while it is non-zero. The library reads and writes it only
+ * atomically, so sessions on separate threads may be created and used at
+ * once. Set it through the verbosity argument of of_create_codec_instance,
+ * which stores the level whenever it differs from the current one; assigning
+ * the variable directly is safe only while no other thread uses the library. */
 extern unsigned int of_verbosity;
 
 #ifdef __cplusplus

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "binary/of_rand.h"
+#include "session/verbosity.h"
 #include "zvfec/codec_session.h"
 
 namespace {
@@ -23,7 +24,7 @@ bool put(of_mod2sparse *m, uint64_t row, uint64_t col) {
 }  // namespace
 
 int64_t of_place_evenboth(of_mod2sparse *m, uint32_t nb_row, uint32_t col_start, uint32_t col_end,
-                          uint32_t left_degree) {
+                          uint32_t left_degree, of_rfc5170_rng *rng) {
   const uint64_t t = uint64_t{left_degree} * (col_end - col_start);
   if (t == 0) return 0;
   if (t > SIZE_MAX / sizeof(uint32_t)) return -1;
@@ -39,7 +40,7 @@ int64_t of_place_evenboth(of_mod2sparse *m, uint32_t nb_row, uint32_t col_start,
       bool ok;
       if (i < t) {
         do {
-          i = used + of_rfc5170_rand(t - used);
+          i = used + of_rfc5170_draw(rng, t - used);
         } while (present(m, u[i], j));
         ok = put(m, u[i], j);
         u[i] = u[used];
@@ -48,7 +49,7 @@ int64_t of_place_evenboth(of_mod2sparse *m, uint32_t nb_row, uint32_t col_start,
         // The pool has no row left that this column lacks.
         ++uneven;
         do {
-          i = of_rfc5170_rand(nb_row);
+          i = of_rfc5170_draw(rng, nb_row);
         } while (present(m, i, j));
         ok = put(m, i, j);
       }
@@ -63,19 +64,19 @@ int64_t of_place_evenboth(of_mod2sparse *m, uint32_t nb_row, uint32_t col_start,
 }
 
 int64_t of_complete_sparse_rows(of_mod2sparse *m, uint32_t nb_row, uint32_t col_start,
-                                uint32_t nb_col) {
+                                uint32_t nb_col, of_rfc5170_rng *rng) {
   if (nb_col == 0) return 0;
   int64_t added = 0;
   for (uint32_t i = 0; i < nb_row; ++i) {
     if (of_mod2sparse_empty_row(m, i)) {
-      if (!put(m, i, col_start + of_rfc5170_rand(nb_col))) return -1;
+      if (!put(m, i, col_start + of_rfc5170_draw(rng, nb_col))) return -1;
       ++added;
     }
     if (of_mod2sparse_weight_row(m, i) == 1 && nb_col >= 2) {
       const auto taken = static_cast<uint64_t>(of_mod2sparse_first_in_row(m, i)->col);
       uint64_t j;
       do {
-        j = col_start + of_rfc5170_rand(nb_col);
+        j = col_start + of_rfc5170_draw(rng, nb_col);
       } while (j == taken);
       if (!put(m, i, j)) return -1;
       ++added;
@@ -87,9 +88,10 @@ int64_t of_complete_sparse_rows(of_mod2sparse *m, uint32_t nb_row, uint32_t col_
 of_mod2sparse *of_fill_regular_pchk_matrix(of_mod2sparse *m, uint32_t row_start, uint32_t row_end,
                                            uint32_t col_start, uint32_t col_end, make_method method,
                                            uint32_t left_degree, bool /*no4cycle*/,
-                                           uint8_t /*verbosity*/) {
-  if (m == nullptr || row_start != 0 || row_end > static_cast<uint32_t>(m->n_rows) ||
-      col_start > col_end || col_end > static_cast<uint32_t>(m->n_cols)) {
+                                           uint8_t /*verbosity*/, of_rfc5170_rng *rng) {
+  if (m == nullptr || rng == nullptr || row_start != 0 ||
+      row_end > static_cast<uint32_t>(m->n_rows) || col_start > col_end ||
+      col_end > static_cast<uint32_t>(m->n_cols)) {
     return nullptr;
   }
   const uint32_t nb_row = row_end - row_start;
@@ -103,15 +105,15 @@ of_mod2sparse *of_fill_regular_pchk_matrix(of_mod2sparse *m, uint32_t row_start,
       for (uint32_t k = 0; k < left_degree; ++k) {
         uint64_t i;
         do {
-          i = of_rfc5170_rand(nb_row);
+          i = of_rfc5170_draw(rng, nb_row);
         } while (present(m, i, j));
         if (!put(m, i, j)) return nullptr;
       }
     }
-  } else if (of_place_evenboth(m, nb_row, col_start, col_end, left_degree) < 0) {
+  } else if (of_place_evenboth(m, nb_row, col_start, col_end, left_degree, rng) < 0) {
     return nullptr;
   }
-  const int64_t added = of_complete_sparse_rows(m, nb_row, col_start, nb_col);
+  const int64_t added = of_complete_sparse_rows(m, nb_row, col_start, nb_col, rng);
   if (added < 0) return nullptr;
   // An even number of entries in every column makes the rows sum to zero;
   // a couple of extra entries break that.
@@ -120,12 +122,12 @@ of_mod2sparse *of_fill_regular_pchk_matrix(of_mod2sparse *m, uint32_t row_start,
     for (; a + added < 2; ++a) {
       uint64_t i, j;
       do {
-        i = of_rfc5170_rand(nb_row);
-        j = col_start + of_rfc5170_rand(nb_col);
+        i = of_rfc5170_draw(rng, nb_row);
+        j = col_start + of_rfc5170_draw(rng, nb_col);
       } while (present(m, i, j));
       if (!put(m, i, j)) return nullptr;
     }
-    if (of_verbosity != 0) {
+    if (of_verbosity_level() != 0) {
       std::printf("Added %d extra bit-checks to try to avoid problems from even column counts\n",
                   a);
       std::fflush(stdout);
@@ -142,7 +144,9 @@ of_mod2sparse *of_create_pchk_matrix_general(uint32_t nb_rows, uint32_t nb_cols,
   }
   if (nb_rows < left_degree || no4cycle) return nullptr;
   if (method != Evencol && method != Evenboth) return nullptr;
-  of_rfc5170_srand(seed);
+  // No matrix from a refused seed: the draws would never find a free row.
+  of_rfc5170_rng rng{};
+  if (!of_rfc5170_seed(&rng, seed)) return nullptr;
   of_mod2sparse *m = of_mod2sparse_allocate(nb_rows, nb_cols);
   if (m == nullptr) return nullptr;
   uint32_t col_start = 0, col_end = 0;
@@ -153,7 +157,7 @@ of_mod2sparse *of_create_pchk_matrix_general(uint32_t nb_rows, uint32_t nb_cols,
     col_end = nb_cols;
   }
   if (of_fill_regular_pchk_matrix(m, 0, nb_rows, col_start, col_end, method, left_degree, no4cycle,
-                                  verbosity) == nullptr) {
+                                  verbosity, &rng) == nullptr) {
     release(m);
     return nullptr;
   }

@@ -124,8 +124,7 @@ of_status_t recover_from_row(of_linear_binary_code_cb *ofcb, uint32_t row, work 
     return OF_STATUS_OK;
   }
   if (esi >= k) {
-    if (ofcb->decoded_repair_symbol_callback != nullptr)
-      ofcb->decoded_repair_symbol_callback(ofcb->context_4_callback, len, esi);
+    of_linear_binary_code_announce_repair_symbol(ofcb, value, esi);
     // Our own buffer: it moves into the table instead of being copied.
     return substitute(ofcb, value, esi, true, w);
   }

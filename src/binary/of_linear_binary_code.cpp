@@ -25,6 +25,14 @@ bool of_linear_binary_code_is_complete(of_linear_binary_code_cb *ofcb) {
   return of_is_decoding_complete(reinterpret_cast<of_session_t *>(ofcb));
 }
 
+void of_linear_binary_code_announce_repair_symbol(of_linear_binary_code_cb *ofcb, const void *value,
+                                                  uint32_t esi) {
+  if (ofcb->decoded_repair_symbol_callback == nullptr) return;
+  const uint32_t len = ofcb->encoding_symbol_length;
+  void *out = ofcb->decoded_repair_symbol_callback(ofcb->context_4_callback, len, esi);
+  if (out != nullptr) std::memcpy(out, value, len);
+}
+
 of_status_t of_linear_binary_code_set_up(of_linear_binary_code_cb *ofcb,
                                          of_mod2sparse *pchk_matrix) {
   ofcb->pchk_matrix = pchk_matrix;

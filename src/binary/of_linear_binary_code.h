@@ -83,6 +83,13 @@ inline uint32_t of_linear_binary_code_alloc_size(const of_linear_binary_code_cb 
 // layer so that each codec's own test applies.
 bool of_linear_binary_code_is_complete(of_linear_binary_code_cb *ofcb);
 
+// Hands recovered repair symbol esi (value, encoding_symbol_length bytes) to
+// decoded_repair_symbol_callback when one is set: the value is copied into
+// the buffer it returns, which stays the application's (none: nothing is
+// written). The codec keeps its own copy in slot esi.
+void of_linear_binary_code_announce_repair_symbol(of_linear_binary_code_cb *ofcb, const void *value,
+                                                  uint32_t esi);
+
 // Takes ownership of pchk_matrix (k, r, n and the symbol length already set)
 // and allocates the symbol table and, for a decoder, the equation
 // bookkeeping, counted from the matrix. OF_STATUS_FATAL_ERROR when memory is

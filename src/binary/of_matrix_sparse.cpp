@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "binary/of_weight_stats.h"
+#include "session/verbosity.h"
 #include "zvfec/codec_session.h"
 
 namespace {
@@ -126,7 +127,7 @@ void free_blocks(of_mod2sparse *m) {
 }
 
 void verbose_stdout(const char *fmt, int value) {
-  if (of_verbosity == 0) return;
+  if (of_verbosity_level() == 0) return;
   std::printf(fmt, value);
   std::fflush(stdout);
 }

@@ -10,6 +10,7 @@
 #include "binary/of_ml_tool.h"
 #include "binary/of_stack.h"
 #include "binary/of_symbol.h"
+#include "session/verbosity.h"
 
 namespace {
 
@@ -40,16 +41,12 @@ void drop_entry(of_linear_binary_code_cb *ofcb, of_mod2entry *e) {
 
 // A buffer for recovered symbol esi. A source symbol goes where the
 // application's callback says, or into one of ours; a recovered repair symbol
-// is always ours (slots k .. n-1 are freed with the codec), the repair
-// callback being only told of it.
+// is always ours (slots k .. n-1 are freed with the codec), the application
+// getting a copy of it.
 void *buffer_for(of_linear_binary_code_cb *ofcb, uint32_t esi) {
-  const uint32_t len = ofcb->encoding_symbol_length;
-  if (esi < ofcb->nb_source_symbols) {
-    if (ofcb->decoded_source_symbol_callback != nullptr)
-      return ofcb->decoded_source_symbol_callback(ofcb->context_4_callback, len, esi);
-  } else if (ofcb->decoded_repair_symbol_callback != nullptr) {
-    ofcb->decoded_repair_symbol_callback(ofcb->context_4_callback, len, esi);
-  }
+  if (esi < ofcb->nb_source_symbols && ofcb->decoded_source_symbol_callback != nullptr)
+    return ofcb->decoded_source_symbol_callback(ofcb->context_4_callback,
+                                                ofcb->encoding_symbol_length, esi);
   return of_malloc(of_linear_binary_code_alloc_size(ofcb));
 }
 
@@ -121,6 +118,7 @@ of_status_t of_linear_binary_code_simplify_linear_system_with_a_symbol(
     void *buf = buffer_for(ofcb, esi);
     if (buf == nullptr) return OF_STATUS_FATAL_ERROR;
     std::memcpy(buf, constant, len);
+    if (esi >= k) of_linear_binary_code_announce_repair_symbol(ofcb, buf, esi);
     tab[esi] = buf;
     of_free(constant);
     constant = nullptr;
@@ -165,14 +163,14 @@ of_status_t of_linear_binary_code_create_simplified_linear_system(of_linear_bina
       ofcb->index_rows[ofcb->remain_rows++] = i;
     }
     if (ofcb->remain_cols == 0) {
-      if (of_verbosity) {
+      if (of_verbosity_level() != 0) {
         std::printf("%s: Failure, initial matrix is now empty, ofcb->remain_cols==0\n",
                     "of_linear_binary_code_create_simplified_linear_system");
         std::fflush(stdout);
       }
       status = OF_STATUS_FAILURE;
     } else if (ofcb->remain_rows < ofcb->remain_cols) {
-      if (of_verbosity) {
+      if (of_verbosity_level() != 0) {
         std::printf(
             "%s: Failure, fewer rows than columns, ofcb->remain_rows (%d) < ofcb->remain_cols "
             "(%d)\n",

@@ -4,24 +4,40 @@
 
 uint64_t of_seed = 0;
 
-void of_rfc5170_srand(uint64_t s) {
-  if (s >= 1 && s < 0x7FFFFFFF) {
-    of_seed = s;
-    return;
-  }
+namespace {
+
+bool seed_in_range(uint64_t s) {
+  if (s >= 1 && s < 0x7FFFFFFF) return true;
   std::fprintf(stderr, "ldpc_rand: ERROR, seed (%llu) out of range\n",
                static_cast<unsigned long long>(s));
+  return false;
 }
 
-uint64_t of_rfc5170_rand(uint64_t maxv) {
-  // 16807 * seed mod (2^31 - 1) by Schrage-free splitting into 16-bit halves,
-  // exactly as RFC 5170 computes it.
-  uint64_t lo = 16807 * (of_seed & 0xFFFF);
-  const uint64_t hi = 16807 * (of_seed >> 16);
+uint64_t next(uint64_t &state, uint64_t maxv) {
+  // 16807 * state mod (2^31 - 1) by splitting into 16-bit halves, exactly as
+  // RFC 5170 computes it.
+  uint64_t lo = 16807 * (state & 0xFFFF);
+  const uint64_t hi = 16807 * (state >> 16);
   lo += (hi & 0x7FFF) << 16;
   lo += hi >> 15;
   if (lo > 0x7FFFFFFF) lo -= 0x7FFFFFFF;
-  of_seed = lo;
-  return static_cast<uint64_t>(static_cast<double>(of_seed) * static_cast<double>(maxv) /
+  state = lo;
+  return static_cast<uint64_t>(static_cast<double>(state) * static_cast<double>(maxv) /
                                2147483647.0);
 }
+
+}  // namespace
+
+bool of_rfc5170_seed(of_rfc5170_rng *rng, uint64_t s) {
+  if (!seed_in_range(s)) return false;
+  rng->state = s;
+  return true;
+}
+
+uint64_t of_rfc5170_draw(of_rfc5170_rng *rng, uint64_t maxv) { return next(rng->state, maxv); }
+
+void of_rfc5170_srand(uint64_t s) {
+  if (seed_in_range(s)) of_seed = s;
+}
+
+uint64_t of_rfc5170_rand(uint64_t maxv) { return next(of_seed, maxv); }

@@ -6,14 +6,29 @@
 
 #include <cstdint>
 
-// Generator state, process-wide and unguarded; 0 until the first valid seed.
+// One generator state. Every matrix builder seeds one of its own for the
+// build, so builds on different threads, or one after another, never share
+// draws: a matrix depends only on its parameters.
+struct of_rfc5170_rng {
+  uint64_t state;  // 0 until seeded
+};
+
+// Accepts 1 <= s < 0x7FFFFFFF as the new state of *rng and returns true. Any
+// other seed is reported on standard error and refused (false, *rng as it
+// was): from state 0 the generator would draw 0 for ever.
+bool of_rfc5170_seed(of_rfc5170_rng *rng, uint64_t s);
+
+// Advances *rng and returns a value in 0 .. maxv - 1 (0 when maxv <= 1).
+uint64_t of_rfc5170_draw(of_rfc5170_rng *rng, uint64_t maxv);
+
+// The same generator over one process-wide state, unguarded; 0 until the
+// first valid seed. Kept for callers that want the classic pair; no matrix
+// builder draws from it.
 extern uint64_t of_seed;
 
-// Accepts 1 <= s < 0x7FFFFFFF as the new state; any other seed is reported on
-// standard error and the state stays as it was.
+// of_rfc5170_seed and of_rfc5170_draw on of_seed: an out-of-range seed is
+// reported and leaves the state as it was.
 void of_rfc5170_srand(uint64_t s);
-
-// Advances the state and returns a value in 0 .. maxv - 1 (0 when maxv <= 1).
 uint64_t of_rfc5170_rand(uint64_t maxv);
 
 #endif  // ZVFEC_BINARY_OF_RAND_H

@@ -118,6 +118,12 @@ of_status_t of_rs_2_m_set_control_parameter(of_rs_2_m_cb_t *ofcb, unsigned int t
   uint16_t m;
   std::memcpy(&m, value, sizeof m);
   if (m != 4 && m != 8) return OF_STATUS_ERROR;
+  // With the parameters set, the new field must still hold the code: k at
+  // most 2^m - 1 and n at most 2^m, or encoding would run on a field too small
+  // and no decoding could ever complete.
+  const uint32_t points = 1u << m;
+  if (ofcb->nb_source_symbols > points - 1 || ofcb->nb_encoding_symbols > points)
+    return OF_STATUS_ERROR;
   set_field(ofcb, m);
   return OF_STATUS_OK;
 }

@@ -27,11 +27,16 @@ of_status_t of_rs_2_m_build_repair_symbol(of_rs_2_m_cb_t *ofcb, void **encoding_
 of_status_t of_rs_2_m_decode_with_new_symbol(of_rs_2_m_cb_t *ofcb, void *new_symbol,
                                              unsigned int new_symbol_esi);
 // Takes the caller's n-entry table of received symbols; does not decode.
+// OF_STATUS_ERROR, nothing changed, once decoding has finished.
 of_status_t of_rs_2_m_set_available_symbols(of_rs_2_m_cb_t *ofcb,
                                             const void **encoding_symbols_tab);
 of_status_t of_rs_2_m_finish_decoding(of_rs_2_m_cb_t *ofcb);
 bool of_rs_2_m_is_decoding_complete(of_rs_2_m_cb_t *ofcb);
 of_status_t of_rs_2_m_get_source_symbols_tab(of_rs_2_m_cb_t *ofcb, void **source_symbols_tab);
+// OF_RS_2_M_CTRL_SET_M (uint16_t, length 2) selects m = 4 or 8; once the
+// parameters are set, an m whose field cannot hold the code (k > 2^m - 1 or
+// n > 2^m) is refused with OF_STATUS_ERROR, the field unchanged. Any other
+// identifier: OF_STATUS_OK, nothing changes.
 of_status_t of_rs_2_m_set_control_parameter(of_rs_2_m_cb_t *ofcb, unsigned int type, void *value,
                                             unsigned int length);
 of_status_t of_rs_2_m_get_control_parameter(of_rs_2_m_cb_t *ofcb, unsigned int type, void *value,

@@ -50,6 +50,8 @@ of_status_t of_rs_build_repair_symbol(of_rs_cb_t *ofcb, void **encoding_symbols_
 // symbol arrives. A repeated ESI or a symbol after completion is ignored.
 of_status_t of_rs_decode_with_new_symbol(of_rs_cb_t *ofcb, void *new_symbol,
                                          unsigned int new_symbol_esi);
+// Takes the caller's n-entry table of received symbols; does not decode.
+// OF_STATUS_ERROR, nothing changed, once decoding has finished.
 of_status_t of_rs_set_available_symbols(of_rs_cb_t *ofcb, const void **encoding_symbols_tab);
 of_status_t of_rs_finish_decoding(of_rs_cb_t *ofcb);
 bool of_rs_is_decoding_complete(of_rs_cb_t *ofcb);

@@ -121,9 +121,14 @@ of_status_t decode_with_new_symbol(Cb *ofcb, void *new_symbol, unsigned int new_
   return finish_decoding(ofcb) == OF_STATUS_OK ? OF_STATUS_OK : OF_STATUS_ERROR;
 }
 
-// Takes the caller's n-entry table of received symbols; does not decode.
+// Takes the caller's n-entry table of received symbols in place of what was
+// received; does not decode. Once decoding has finished, the table holds the
+// rebuilt source symbols, which the caller may not have taken yet: replacing
+// them would lose them while completion is still reported, so the call is
+// refused with OF_STATUS_ERROR and nothing changes.
 template <class Cb>
 of_status_t set_available_symbols(Cb *ofcb, const void **encoding_symbols_tab) {
+  if (ofcb->decoding_finished) return OF_STATUS_ERROR;
   ofcb->nb_available_symbols = 0;
   ofcb->nb_available_source_symbols = 0;
   if (ofcb->available_symbols_tab == nullptr) return OF_STATUS_OK;

@@ -26,6 +26,7 @@ long of_fail_nth_allocation(long n) {
 }
 
 extern "C" {
+// Touched inside the library only through session/verbosity.h.
 unsigned int of_verbosity = 0;
 
 void *of_malloc(size_t size) { return refuse_this_call() ? nullptr : std::malloc(size); }

@@ -5,6 +5,7 @@
 
 #include "session/codec_ops.h"
 #include "session/of_cb.h"
+#include "session/verbosity.h"
 #include "zvfec/codec_session.h"
 
 namespace {
@@ -29,7 +30,7 @@ extern "C" {
 
 of_status_t of_create_codec_instance(of_session_t **ses, of_codec_id_t codec_id,
                                      of_codec_type_t codec_type, unsigned int verbosity) {
-  of_verbosity = verbosity;
+  of_set_verbosity_level(verbosity);
   if (ses == nullptr) return OF_STATUS_FATAL_ERROR;
   *ses = nullptr;
   const of_codec_ops *ops = of_codec_ops_for(codec_id);

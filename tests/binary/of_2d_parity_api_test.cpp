@@ -20,11 +20,13 @@ Code parity(uint32_t k, uint32_t r, uint32_t len = 12) {
   return Code{OF_CODEC_2D_PARITY_MATRIX_STABLE, k, r, len};
 }
 
-struct SourceBuffers {
+// A decoding callback that hands out a buffer for every announced symbol,
+// source or repair; the test frees them.
+struct CallerBuffers {
   std::map<uint32_t, void *> given;
-  static void *on_source(void *ctx, uint32_t size, uint32_t esi) {
-    void *buf = std::malloc(size);
-    static_cast<SourceBuffers *>(ctx)->given[esi] = buf;
+  static void *give(void *ctx, uint32_t size, uint32_t esi) {
+    void *buf = std::calloc(1, size);
+    static_cast<CallerBuffers *>(ctx)->given[esi] = buf;
     return buf;
   }
 };
@@ -138,9 +140,8 @@ TEST_F(Fixture4x4, AvailableSymbolsThenFinishRecoverThroughTheCallback) {
       tab[esi] = esi == lost ? nullptr : symbol_of(src, repair, esi);
     of_session_t *ses = open_session(c, OF_CODEC_TYPE_DECODER);
     ASSERT_NE(ses, nullptr);
-    SourceBuffers buffers;
-    ASSERT_EQ(of_set_callback_functions(ses, SourceBuffers::on_source, nullptr, &buffers),
-              OF_STATUS_OK);
+    CallerBuffers buffers;
+    ASSERT_EQ(of_set_callback_functions(ses, CallerBuffers::give, nullptr, &buffers), OF_STATUS_OK);
     ASSERT_EQ(of_set_available_symbols(ses, tab.data()), OF_STATUS_OK);
     EXPECT_FALSE(of_is_decoding_complete(ses));
     EXPECT_EQ(of_finish_decoding(ses), OF_STATUS_OK);
@@ -154,6 +155,45 @@ TEST_F(Fixture4x4, AvailableSymbolsThenFinishRecoverThroughTheCallback) {
     EXPECT_EQ(out[(lost + 1) % c.k], src[(lost + 1) % c.k].data());
     EXPECT_EQ(of_release_codec_instance(ses), OF_STATUS_OK);
     std::free(buffers.given[lost]);
+  }
+}
+
+// A recovered parity is copied into the buffer that the repair callback
+// returns, which stays the caller's (the codec frees only its own copy), both
+// when peeling finds it as symbols arrive and when finishing finds it in a
+// handed-over table. Grid row 2 keeps all its sources, so its parity comes
+// back while two sources of row 0 are still missing; fed in ESI order, other
+// parities are recovered too before they arrive.
+TEST_F(Fixture4x4, RecoveredParitiesReachTheRepairCallbacksBuffers) {
+  const std::set<uint32_t> lost = {row_parity(2), at(0, 0), at(0, 1)};
+  for (const bool whole_table : {false, true}) {
+    of_session_t *ses = open_session(c, OF_CODEC_TYPE_DECODER);
+    ASSERT_NE(ses, nullptr);
+    CallerBuffers buffers;
+    ASSERT_EQ(of_set_callback_functions(ses, nullptr, CallerBuffers::give, &buffers), OF_STATUS_OK);
+    std::vector<const void *> tab(c.n());
+    for (uint32_t esi = 0; esi < c.n(); ++esi)
+      tab[esi] = lost.count(esi) ? nullptr : symbol_of(src, repair, esi);
+    if (whole_table) {
+      ASSERT_EQ(of_set_available_symbols(ses, tab.data()), OF_STATUS_OK);
+      EXPECT_EQ(of_finish_decoding(ses), OF_STATUS_OK);
+    } else {
+      for (uint32_t esi = 0; esi < c.n(); ++esi) {
+        if (tab[esi] != nullptr) {
+          ASSERT_EQ(of_decode_with_new_symbol(ses, tab[esi], esi), OF_STATUS_OK);
+        }
+      }
+    }
+    EXPECT_TRUE(of_is_decoding_complete(ses)) << whole_table;
+    EXPECT_EQ(buffers.given.count(row_parity(2)), 1u) << whole_table;
+    for (const auto &[esi, buf] : buffers.given) {
+      ASSERT_GE(esi, c.k);
+      EXPECT_EQ(std::memcmp(buf, repair[esi - c.k].data(), c.len), 0)
+          << "repair " << esi << (whole_table ? ", whole table" : ", one by one");
+    }
+    EXPECT_TRUE(same_symbols(take_source_symbols(ses, c, src), src)) << whole_table;
+    EXPECT_EQ(of_release_codec_instance(ses), OF_STATUS_OK);
+    for (const auto &[esi, buf] : buffers.given) std::free(buf);
   }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -9,6 +10,7 @@
 #include "binary/of_create_pchk.h"
 #include "binary/of_ldpc_staircase_pchk.h"
 #include "binary/of_rand.h"
+#include "run_together.h"
 #include "zvfec/codec_session.h"
 
 namespace {
@@ -134,13 +136,76 @@ TEST(Rfc5170Matrix, SeedDecidesTheMatrix) {
   SparsePtr a(of_create_pchck_matrix_rfc5170_compliant(20, 120, 3, 1, nullptr));
   SparsePtr b(of_create_pchck_matrix_rfc5170_compliant(20, 120, 3, 2, nullptr));
   EXPECT_NE(cells_of(a.get()), cells_of(b.get()));
-  // A refused seed leaves the generator where it was, so the matrix follows
-  // that state.
-  of_rfc5170_srand(2);
-  testing::internal::CaptureStderr();
-  SparsePtr c(of_create_pchck_matrix_rfc5170_compliant(20, 120, 3, 0, nullptr));
-  testing::internal::GetCapturedStderr();
-  EXPECT_EQ(cells_of(c.get()), cells_of(b.get()));
+}
+
+// Every builder that draws refuses a seed outside 1 .. 0x7FFFFFFE with the
+// generator's message and no matrix. Were the seed ignored, the generator
+// would sit at 0 and draw 0 for ever, and the search for a free row (here the
+// second entry of rows that hold one) would never end.
+TEST(SeedRefusal, EveryDrawingBuilderGivesNone) {
+  using Build = of_mod2sparse *(*)(uint32_t seed);
+  const struct {
+    const char *what;
+    Build build;
+  } builders[] = {
+      {"RFC 5170",
+       [](uint32_t seed) {
+         return of_create_pchck_matrix_rfc5170_compliant(10, 12, 3, seed, nullptr);
+       }},
+      {"regular LDPC, Evencol",
+       [](uint32_t seed) {
+         return of_create_pchk_matrix(15, 45, Evencol, 3, seed, false, TypeREGULAR_LDPC, 0);
+       }},
+      {"LDGM, Evenboth",
+       [](uint32_t seed) {
+         return of_create_pchk_matrix_general(12, 52, Evenboth, 3, seed, false, TypeLDGM, 0);
+       }},
+  };
+  for (const auto &b : builders) {
+    for (uint32_t seed : {0u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+      testing::internal::CaptureStderr();
+      SparsePtr m(b.build(seed));
+      EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                "ldpc_rand: ERROR, seed (" + std::to_string(seed) + ") out of range\n");
+      EXPECT_EQ(m, nullptr) << b.what << ", seed " << seed;
+    }
+  }
+}
+
+// Builders on several threads at once each draw from a state of their own:
+// every matrix equals the one that a lone build gives for its parameters, so
+// an encoder and a decoder always agree on the code.
+TEST(ConcurrentBuilds, MatchLoneBuilds) {
+  using Build = of_mod2sparse *(*)();
+  const Build builds[] = {
+      [] { return of_create_pchck_matrix_rfc5170_compliant(1000, 3000, 3, 1, nullptr); },
+      [] { return of_create_pchck_matrix_rfc5170_compliant(700, 2200, 4, 0x7FFFFFFE, nullptr); },
+      [] { return of_create_pchck_matrix_rfc5170_compliant(1200, 2400, 7, 4242, nullptr); },
+      [] { return of_create_pchk_matrix(800, 2400, Evencol, 3, 99, false, TypeREGULAR_LDPC, 0); },
+  };
+  constexpr size_t kThreads = std::size(builds);
+  // Entries row by row, in order: cheap to take, so that the threads spend
+  // their time building.
+  auto entries_of = [](of_mod2sparse *m) {
+    std::vector<std::pair<int, int>> out;
+    for (int i = 0; i < m->n_rows; ++i) {
+      for (of_mod2entry *e = m->rows[i].right; e->row >= 0; e = e->right)
+        out.emplace_back(i, e->col);
+    }
+    return out;
+  };
+  std::vector<std::vector<std::pair<int, int>>> lone;
+  for (Build build : builds) {
+    SparsePtr m(build());
+    ASSERT_NE(m, nullptr);
+    lone.push_back(entries_of(m.get()));
+  }
+  std::vector<int> differing(kThreads, 0);
+  binary_test::run_together(kThreads, 16, [&](size_t t, int) {
+    SparsePtr m(builds[t]());
+    if (m == nullptr || entries_of(m.get()) != lone[t]) ++differing[t];
+  });
+  for (size_t t = 0; t < kThreads; ++t) EXPECT_EQ(differing[t], 0) << "build " << t;
 }
 
 TEST(Rfc5170Matrix, RecordsTheFlagInAControlBlock) {
@@ -230,9 +295,13 @@ TEST(GeneralMatrix, Refusals) {
     of_free(m);
   }
   SparsePtr m(of_mod2sparse_allocate(4, 10));
-  EXPECT_EQ(of_fill_regular_pchk_matrix(m.get(), 0, 4, 0, 10, Evencol, 5, false, 0), nullptr);
-  EXPECT_EQ(of_fill_regular_pchk_matrix(m.get(), 0, 5, 0, 10, Evencol, 3, false, 0), nullptr);
-  EXPECT_EQ(of_fill_regular_pchk_matrix(m.get(), 0, 4, 0, 11, Evencol, 3, false, 0), nullptr);
+  of_rfc5170_rng rng{};
+  ASSERT_TRUE(of_rfc5170_seed(&rng, 1));
+  EXPECT_EQ(of_fill_regular_pchk_matrix(m.get(), 0, 4, 0, 10, Evencol, 5, false, 0, &rng), nullptr);
+  EXPECT_EQ(of_fill_regular_pchk_matrix(m.get(), 0, 5, 0, 10, Evencol, 3, false, 0, &rng), nullptr);
+  EXPECT_EQ(of_fill_regular_pchk_matrix(m.get(), 0, 4, 0, 11, Evencol, 3, false, 0, &rng), nullptr);
+  EXPECT_EQ(of_fill_regular_pchk_matrix(m.get(), 0, 4, 0, 10, Evencol, 3, false, 0, nullptr),
+            nullptr);
 }
 
 struct GridCase {

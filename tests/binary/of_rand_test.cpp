@@ -43,4 +43,32 @@ TEST(Rfc5170Rand, OutOfRangeSeedsKeepTheState) {
   }
 }
 
+// A generator state of one's own follows the same sequence as the shared one,
+// refuses the same seeds, and never moves the shared state: two of them
+// interleaved still give each its own sequence.
+TEST(Rfc5170Rand, OwnStatesFollowTheSameSequenceAndShareNothing) {
+  of_rfc5170_srand(4242);
+  const uint64_t shared = of_seed;
+  of_rfc5170_rng a{}, b{};
+  ASSERT_TRUE(of_rfc5170_seed(&a, 1));
+  ASSERT_TRUE(of_rfc5170_seed(&b, 1));
+  EXPECT_EQ(of_rfc5170_draw(&a, 2147483647), 16807u);
+  EXPECT_EQ(a.state, 16807u);
+  EXPECT_EQ(of_rfc5170_draw(&b, 2147483647), 16807u);
+  EXPECT_EQ(of_rfc5170_draw(&a, 100), 13u);
+  EXPECT_EQ(a.state, 282475249u);
+  for (int i = 2; i < 10000; ++i) of_rfc5170_draw(&a, 1);
+  EXPECT_EQ(a.state, 1043618065u);
+  EXPECT_EQ(b.state, 16807u);
+  EXPECT_EQ(of_seed, shared);
+  for (uint64_t bad : {0ull, 0x7FFFFFFFull, 0x80000000ull, ~0ull}) {
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(of_rfc5170_seed(&b, bad));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "ldpc_rand: ERROR, seed (" + std::to_string(bad) + ") out of range\n");
+    EXPECT_EQ(b.state, 16807u);
+  }
+  EXPECT_EQ(of_seed, shared);
+}
+
 }  // namespace

@@ -236,6 +236,48 @@ TEST(RsGf2mCodec, ControlParameters) {
   EXPECT_EQ(of_release_codec_instance(ses), OF_STATUS_OK);
 }
 
+// Once the parameters are set, m may change only to a field that still holds
+// the code: k <= 2^m - 1 and n <= 2^m. A refused m leaves the session coding
+// in its field, as a session opened with that field does.
+TEST(RsGf2mCodec, SetMKeepsAFieldThatHoldsTheCode) {
+  const struct {
+    uint32_t k, r;
+    uint16_t from, to;
+    of_status_t want;
+  } cases[] = {
+      {10, 10, 8, 4, OF_STATUS_ERROR},  // n = 20 > 16
+      {16, 0, 8, 4, OF_STATUS_ERROR},   // k = 16 > 15
+      {15, 1, 8, 4, OF_STATUS_OK},      // n = 16
+      {10, 6, 8, 4, OF_STATUS_OK},     {5, 3, 4, 8, OF_STATUS_OK},
+  };
+  for (const auto &c : cases) {
+    const Group g{OF_CODEC_REED_SOLOMON_GF_2_M_STABLE, c.k, c.r, 16, c.from};
+    std::mt19937 rng(c.k * 100 + c.r);
+    Symbols src = random_symbols(rng, c.k, g.len);
+    of_session_t *ses = open_session(g, OF_CODEC_TYPE_ENCODER);
+    ASSERT_NE(ses, nullptr);
+    uint16_t m = c.to;
+    EXPECT_EQ(of_set_control_parameter(ses, OF_RS_2_M_CTRL_SET_M, &m, 2), c.want)
+        << "k " << c.k << " r " << c.r << " m " << c.to;
+    const uint16_t field = c.want == OF_STATUS_OK ? c.to : c.from;
+    uint32_t max = 0;
+    EXPECT_EQ(of_get_control_parameter(ses, OF_CTRL_GET_MAX_SOURCE_SYMBOLS, &max, 4), OF_STATUS_OK);
+    EXPECT_EQ(max, (1u << field) - 1);
+    std::vector<void *> tab(c.k + c.r, nullptr);
+    for (uint32_t i = 0; i < c.k; ++i) tab[i] = src[i].data();
+    Symbols built;
+    for (uint32_t esi = c.k; esi < c.k + c.r; ++esi) {
+      ASSERT_EQ(of_build_repair_symbol(ses, tab.data(), esi), OF_STATUS_OK) << esi;
+      auto *bytes = static_cast<unsigned char *>(tab[esi]);
+      built.emplace_back(bytes, bytes + g.len);
+      of_free(tab[esi]);
+    }
+    EXPECT_EQ(built, encode_group({g.codec, c.k, c.r, g.len, field}, src))
+        << "k " << c.k << " r " << c.r << " m " << c.to;
+    EXPECT_EQ(of_release_codec_instance(ses), OF_STATUS_OK);
+  }
+}
+
 TEST(RsGf2mCodec, GF16PacksTwoElementsPerByte) {
   const Group g{OF_CODEC_REED_SOLOMON_GF_2_M_STABLE, 1, 1, 1, 4};
   Symbols src = {{0x12}};

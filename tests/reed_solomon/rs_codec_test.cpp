@@ -150,6 +150,31 @@ TEST(RsGf28Codec, DuplicatesAndLateSymbolsAreIgnored) {
   EXPECT_EQ(of_release_codec_instance(ses), OF_STATUS_OK);
 }
 
+// Once decoding has completed, the table holds the rebuilt source symbols. A
+// table of received symbols handed over then is refused and changes nothing:
+// completion is never reported while a source symbol is missing, and the
+// rebuilt one stays there for the caller to take and free. Both Reed-Solomon
+// codecs share this step.
+TEST(RsGf28Codec, AvailableSymbolsAfterCompletionAreRefused) {
+  for (const Group &g : {rs8(4, 2, 16), Group{OF_CODEC_REED_SOLOMON_GF_2_M_STABLE, 4, 2, 16, 8}}) {
+    std::mt19937 rng(48);
+    Symbols src = random_symbols(rng, g.k, g.len);
+    Symbols repair = encode_group(g, src);
+    of_session_t *ses = open_session(g, OF_CODEC_TYPE_DECODER);
+    ASSERT_NE(ses, nullptr);
+    const void *tab[6] = {src[0].data(), src[1].data(),    nullptr,
+                          src[3].data(), repair[0].data(), nullptr};
+    for (uint32_t esi : {0u, 1u, 3u, 4u})
+      ASSERT_EQ(of_decode_with_new_symbol(ses, tab[esi], esi), OF_STATUS_OK);
+    ASSERT_TRUE(of_is_decoding_complete(ses));
+    EXPECT_EQ(of_set_available_symbols(ses, tab), OF_STATUS_ERROR) << "codec " << g.codec;
+    EXPECT_TRUE(of_is_decoding_complete(ses));
+    EXPECT_EQ(take_source_symbols(ses, g, std::vector<const void *>(tab, tab + 6)), src)
+        << "codec " << g.codec;
+    EXPECT_EQ(of_release_codec_instance(ses), OF_STATUS_OK);
+  }
+}
+
 // Every refused allocation of the wrappers gives the documented status, and
 // decoding that failed for memory completes once memory is back.
 TEST(RsGf28Codec, EveryAllocationFailureIsReportedAndRecoverable) {

@@ -6,23 +6,13 @@
 #include "binary/of_create_pchk.h"
 #include "binary/of_it_decoding.h"
 #include "binary/of_ml_decoding.h"
-#include "session/codec_ops.h"
+#include "session/codec_adapter.h"
 
 static_assert(offsetof(of_2d_parity_cb, lbc) == 0);
 
-namespace {
-
-of_2d_parity_cb_t *cb(of_session_t *ses) { return reinterpret_cast<of_2d_parity_cb_t *>(ses); }
-
-}  // namespace
-
 of_status_t of_2d_parity_create_codec_instance(of_2d_parity_cb_t **of_cb) {
-  auto *grown = static_cast<of_2d_parity_cb_t *>(of_realloc(*of_cb, sizeof(**of_cb)));
+  auto *grown = of_grow_control_block(*of_cb, OF_CODEC_2D_PARITY_MATRIX_STABLE);
   if (grown == nullptr) return OF_STATUS_FATAL_ERROR;
-  const of_codec_type_t codec_type = grown->lbc.codec_type;
-  std::memset(static_cast<void *>(grown), 0, sizeof(*grown));
-  grown->lbc.codec_type = codec_type;
-  grown->lbc.codec_id = OF_CODEC_2D_PARITY_MATRIX_STABLE;
   grown->max_nb_source_symbols = 16;
   grown->max_nb_encoding_symbols = 24;
   *of_cb = grown;
@@ -38,7 +28,6 @@ of_status_t of_2d_parity_set_fec_parameters(of_2d_parity_cb_t *ofcb,
                                             of_2d_parity_parameters_t *params) {
   of_linear_binary_code_cb *lbc = &ofcb->lbc;
   of_linear_binary_code_release(lbc);
-  ofcb->first_non_decoded = 0;
   const uint32_t k = params->nb_source_symbols;
   lbc->nb_source_symbols = k;
   if (k > ofcb->max_nb_source_symbols) return OF_STATUS_FATAL_ERROR;
@@ -105,7 +94,7 @@ of_status_t of_2d_parity_finish_decoding(of_2d_parity_cb_t *ofcb) {
 }
 
 bool of_2d_parity_is_decoding_complete(of_2d_parity_cb_t *ofcb) {
-  return of_linear_binary_code_advance_cursor(&ofcb->lbc, &ofcb->first_non_decoded);
+  return of_linear_binary_code_is_complete(&ofcb->lbc);
 }
 
 of_status_t of_2d_parity_get_source_symbols_tab(of_2d_parity_cb_t *ofcb,
@@ -124,38 +113,17 @@ of_status_t of_2d_parity_get_control_parameter(of_2d_parity_cb_t *ofcb, unsigned
                                        ofcb->max_nb_encoding_symbols);
 }
 
-const of_codec_ops of_2d_parity_codec_ops = {
-    [](of_session_t **ses) {
-      auto *block = reinterpret_cast<of_2d_parity_cb_t *>(*ses);
-      const of_status_t status = of_2d_parity_create_codec_instance(&block);
-      *ses = reinterpret_cast<of_session_t *>(block);
-      return status;
-    },
-    [](of_session_t *ses) { return of_2d_parity_release_codec_instance(cb(ses)); },
-    [](of_session_t *ses, of_parameters_t *params) {
-      return of_2d_parity_set_fec_parameters(cb(ses),
-                                             reinterpret_cast<of_2d_parity_parameters_t *>(params));
-    },
-    [](of_session_t *ses, of_decoded_source_symbol_callback_t source,
-       of_decoded_repair_symbol_callback_t repair, void *context) {
-      return of_2d_parity_set_callback_functions(cb(ses), source, repair, context);
-    },
-    [](of_session_t *ses, void **tab, unsigned int esi) {
-      return of_2d_parity_build_repair_symbol(cb(ses), tab, esi);
-    },
-    [](of_session_t *ses, void *symbol, unsigned int esi) {
-      return of_2d_parity_decode_with_new_symbol(cb(ses), symbol, esi);
-    },
-    [](of_session_t *ses, const void **tab) {
-      return of_2d_parity_set_available_symbols(cb(ses), tab);
-    },
-    [](of_session_t *ses) { return of_2d_parity_finish_decoding(cb(ses)); },
-    [](of_session_t *ses) { return of_2d_parity_is_decoding_complete(cb(ses)); },
-    [](of_session_t *ses, void **tab) { return of_2d_parity_get_source_symbols_tab(cb(ses), tab); },
-    [](of_session_t *ses, unsigned int type, void *value, unsigned int length) {
-      return of_2d_parity_set_control_parameter(cb(ses), type, value, length);
-    },
-    [](of_session_t *ses, unsigned int type, void *value, unsigned int length) {
-      return of_2d_parity_get_control_parameter(cb(ses), type, value, length);
-    },
+namespace {
+
+constexpr of_codec_functions<of_2d_parity_cb_t, of_2d_parity_parameters_t> kFunctions = {
+    of_2d_parity_create_codec_instance, of_2d_parity_release_codec_instance,
+    of_2d_parity_set_fec_parameters,    of_2d_parity_set_callback_functions,
+    of_2d_parity_build_repair_symbol,   of_2d_parity_decode_with_new_symbol,
+    of_2d_parity_set_available_symbols, of_2d_parity_finish_decoding,
+    of_2d_parity_is_decoding_complete,  of_2d_parity_get_source_symbols_tab,
+    of_2d_parity_set_control_parameter, of_2d_parity_get_control_parameter,
 };
+
+}  // namespace
+
+const of_codec_ops of_2d_parity_codec_ops = of_make_codec_ops<kFunctions>();

@@ -14,7 +14,6 @@ struct of_2d_parity_cb {
   of_linear_binary_code_cb lbc;      // the common block, first so that both share an address
   uint32_t max_nb_source_symbols;    // 16
   uint32_t max_nb_encoding_symbols;  // 24
-  uint32_t first_non_decoded;        // every source ESI below it is known
 };
 typedef struct of_2d_parity_cb of_2d_parity_cb_t;
 

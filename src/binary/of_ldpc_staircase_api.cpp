@@ -6,7 +6,7 @@
 #include "binary/of_it_decoding.h"
 #include "binary/of_ldpc_staircase_pchk.h"
 #include "binary/of_ml_decoding.h"
-#include "session/codec_ops.h"
+#include "session/codec_adapter.h"
 #include "session/of_cb.h"
 
 static_assert(of_cb_begins_like_generic<of_linear_binary_code_cb>());
@@ -16,10 +16,6 @@ namespace {
 
 constexpr uint32_t kMaxSymbols = 50000;
 
-of_ldpc_staircase_cb_t *cb(of_session_t *ses) {
-  return reinterpret_cast<of_ldpc_staircase_cb_t *>(ses);
-}
-
 bool last_repair_always_zero(const of_ldpc_staircase_cb_t *ofcb) {
   return !ofcb->extra_entries_added_in_pchk && ofcb->N1 % 2 == 0;
 }
@@ -27,12 +23,8 @@ bool last_repair_always_zero(const of_ldpc_staircase_cb_t *ofcb) {
 }  // namespace
 
 of_status_t of_ldpc_staircase_create_codec_instance(of_ldpc_staircase_cb_t **of_cb) {
-  auto *grown = static_cast<of_ldpc_staircase_cb_t *>(of_realloc(*of_cb, sizeof(**of_cb)));
+  auto *grown = of_grow_control_block(*of_cb, OF_CODEC_LDPC_STAIRCASE_STABLE);
   if (grown == nullptr) return OF_STATUS_FATAL_ERROR;
-  const of_codec_type_t codec_type = grown->lbc.codec_type;
-  std::memset(static_cast<void *>(grown), 0, sizeof(*grown));
-  grown->lbc.codec_type = codec_type;
-  grown->lbc.codec_id = OF_CODEC_LDPC_STAIRCASE_STABLE;
   grown->max_nb_source_symbols = kMaxSymbols;
   grown->max_nb_encoding_symbols = kMaxSymbols;
   *of_cb = grown;
@@ -49,7 +41,6 @@ of_status_t of_ldpc_staircase_set_fec_parameters(of_ldpc_staircase_cb_t *ofcb,
   of_linear_binary_code_cb *lbc = &ofcb->lbc;
   // A new code: nothing of a previous one may leak or linger.
   of_linear_binary_code_release(lbc);
-  ofcb->first_non_decoded = 0;
   if (params->N1 < 3) return OF_STATUS_FATAL_ERROR;
   const uint32_t k = params->nb_source_symbols;
   const uint32_t r = params->nb_repair_symbols;
@@ -120,7 +111,7 @@ of_status_t of_ldpc_staircase_finish_decoding(of_ldpc_staircase_cb_t *ofcb) {
 }
 
 bool of_ldpc_staircase_is_decoding_complete(of_ldpc_staircase_cb_t *ofcb) {
-  return of_linear_binary_code_advance_cursor(&ofcb->lbc, &ofcb->first_non_decoded);
+  return of_linear_binary_code_is_complete(&ofcb->lbc);
 }
 
 of_status_t of_ldpc_staircase_get_source_symbols_tab(of_ldpc_staircase_cb_t *ofcb,
@@ -146,40 +137,17 @@ of_status_t of_ldpc_staircase_get_control_parameter(of_ldpc_staircase_cb_t *ofcb
                                        ofcb->max_nb_encoding_symbols);
 }
 
-const of_codec_ops of_ldpc_staircase_codec_ops = {
-    [](of_session_t **ses) {
-      auto *block = reinterpret_cast<of_ldpc_staircase_cb_t *>(*ses);
-      const of_status_t status = of_ldpc_staircase_create_codec_instance(&block);
-      *ses = reinterpret_cast<of_session_t *>(block);
-      return status;
-    },
-    [](of_session_t *ses) { return of_ldpc_staircase_release_codec_instance(cb(ses)); },
-    [](of_session_t *ses, of_parameters_t *params) {
-      return of_ldpc_staircase_set_fec_parameters(cb(ses),
-                                                  reinterpret_cast<of_ldpc_parameters_t *>(params));
-    },
-    [](of_session_t *ses, of_decoded_source_symbol_callback_t source,
-       of_decoded_repair_symbol_callback_t repair, void *context) {
-      return of_ldpc_staircase_set_callback_functions(cb(ses), source, repair, context);
-    },
-    [](of_session_t *ses, void **tab, unsigned int esi) {
-      return of_ldpc_staircase_build_repair_symbol(cb(ses), tab, esi);
-    },
-    [](of_session_t *ses, void *symbol, unsigned int esi) {
-      return of_ldpc_staircase_decode_with_new_symbol(cb(ses), symbol, esi);
-    },
-    [](of_session_t *ses, const void **tab) {
-      return of_ldpc_staircase_set_available_symbols(cb(ses), tab);
-    },
-    [](of_session_t *ses) { return of_ldpc_staircase_finish_decoding(cb(ses)); },
-    [](of_session_t *ses) { return of_ldpc_staircase_is_decoding_complete(cb(ses)); },
-    [](of_session_t *ses, void **tab) {
-      return of_ldpc_staircase_get_source_symbols_tab(cb(ses), tab);
-    },
-    [](of_session_t *ses, unsigned int type, void *value, unsigned int length) {
-      return of_ldpc_staircase_set_control_parameter(cb(ses), type, value, length);
-    },
-    [](of_session_t *ses, unsigned int type, void *value, unsigned int length) {
-      return of_ldpc_staircase_get_control_parameter(cb(ses), type, value, length);
-    },
+namespace {
+
+constexpr of_codec_functions<of_ldpc_staircase_cb_t, of_ldpc_parameters_t> kFunctions = {
+    of_ldpc_staircase_create_codec_instance, of_ldpc_staircase_release_codec_instance,
+    of_ldpc_staircase_set_fec_parameters,    of_ldpc_staircase_set_callback_functions,
+    of_ldpc_staircase_build_repair_symbol,   of_ldpc_staircase_decode_with_new_symbol,
+    of_ldpc_staircase_set_available_symbols, of_ldpc_staircase_finish_decoding,
+    of_ldpc_staircase_is_decoding_complete,  of_ldpc_staircase_get_source_symbols_tab,
+    of_ldpc_staircase_set_control_parameter, of_ldpc_staircase_get_control_parameter,
 };
+
+}  // namespace
+
+const of_codec_ops of_ldpc_staircase_codec_ops = of_make_codec_ops<kFunctions>();

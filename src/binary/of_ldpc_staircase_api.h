@@ -18,7 +18,6 @@ struct of_ldpc_staircase_cb {
   uint32_t prng_seed;
   uint8_t N1;
   bool extra_entries_added_in_pchk;  // rows had to be topped up by the matrix builder
-  uint32_t first_non_decoded;        // every source ESI below it is known
 };
 typedef struct of_ldpc_staircase_cb of_ldpc_staircase_cb_t;
 

@@ -22,7 +22,13 @@ void release_array(T *&p) {
 }  // namespace
 
 bool of_linear_binary_code_is_complete(of_linear_binary_code_cb *ofcb) {
-  return of_is_decoding_complete(reinterpret_cast<of_session_t *>(ofcb));
+  const uint32_t k = ofcb->nb_source_symbols;
+  void **tab = ofcb->encoding_symbols_tab;
+  // Without a code there is nothing decoded.
+  if (tab == nullptr) return false;
+  while (ofcb->first_non_decoded < k && tab[ofcb->first_non_decoded] != nullptr)
+    ++ofcb->first_non_decoded;
+  return ofcb->first_non_decoded >= k;
 }
 
 void of_linear_binary_code_announce_repair_symbol(of_linear_binary_code_cb *ofcb, const void *value,
@@ -94,6 +100,7 @@ void of_linear_binary_code_release(of_linear_binary_code_cb *ofcb) {
   release_matrix(ofcb->pchk_matrix_simplified);
   release_matrix(ofcb->original_pchkMatrix);
   release_matrix(ofcb->pchk_matrix_gauss);
+  ofcb->first_non_decoded = 0;
 }
 
 of_status_t of_linear_binary_code_build_repair_symbol(of_linear_binary_code_cb *ofcb,
@@ -128,16 +135,6 @@ of_status_t of_linear_binary_code_build_repair_symbol(of_linear_binary_code_cb *
     of_add_to_symbol(entry, term, len);
   }
   return OF_STATUS_OK;
-}
-
-bool of_linear_binary_code_advance_cursor(of_linear_binary_code_cb *ofcb,
-                                          uint32_t *first_non_decoded) {
-  const uint32_t k = ofcb->nb_source_symbols;
-  void **tab = ofcb->encoding_symbols_tab;
-  // Without a code there is nothing decoded.
-  if (tab == nullptr) return false;
-  while (*first_non_decoded < k && tab[*first_non_decoded] != nullptr) ++*first_non_decoded;
-  return *first_non_decoded >= k;
 }
 
 of_status_t of_linear_binary_code_get_source_symbols_tab(of_linear_binary_code_cb *ofcb,

@@ -60,6 +60,9 @@ struct of_linear_binary_code_cb {
   of_decoded_source_symbol_callback_t decoded_source_symbol_callback;
   of_decoded_repair_symbol_callback_t decoded_repair_symbol_callback;
   void *context_4_callback;
+  // Completeness cursor: every source ESI below it is known. Reset with the
+  // rest of the block when a new code is set up.
+  uint32_t first_non_decoded;
 };
 
 // Column of an ESI and ESI of a column.
@@ -79,8 +82,8 @@ inline uint32_t of_linear_binary_code_alloc_size(const of_linear_binary_code_cb 
   return ofcb->encoding_symbol_length != 0 ? ofcb->encoding_symbol_length : 1;
 }
 
-// Decoding complete: the session's completeness query, through the session
-// layer so that each codec's own test applies.
+// Decoding complete: moves the completeness cursor forward over known source
+// symbols; true once it reaches k, never before the parameters are set.
 bool of_linear_binary_code_is_complete(of_linear_binary_code_cb *ofcb);
 
 // Hands recovered repair symbol esi (value, encoding_symbol_length bytes) to
@@ -109,12 +112,6 @@ void of_linear_binary_code_release(of_linear_binary_code_cb *ofcb);
 // the entry reset); OF_STATUS_FATAL_ERROR when memory is short.
 of_status_t of_linear_binary_code_build_repair_symbol(of_linear_binary_code_cb *ofcb,
                                                       void **encoding_symbols_tab, uint32_t esi);
-
-// Completeness cursor: all source ESIs below *first_non_decoded are known.
-// Moves it forward over known symbols; true once it reaches k, never before
-// the parameters are set.
-bool of_linear_binary_code_advance_cursor(of_linear_binary_code_cb *ofcb,
-                                          uint32_t *first_non_decoded);
 
 // Copies the k source-symbol pointers; OF_STATUS_ERROR before the parameters.
 of_status_t of_linear_binary_code_get_source_symbols_tab(of_linear_binary_code_cb *ofcb,

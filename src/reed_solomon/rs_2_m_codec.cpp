@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "reed_solomon/rs_session_steps.h"
+#include "session/codec_adapter.h"
 #include "session/of_cb.h"
 
 static_assert(of_cb_begins_like_generic<of_rs_2_m_cb_t>());
@@ -47,8 +48,7 @@ of_status_t rebuild_source_symbols(of_rs_2_m_cb_t *ofcb) {
 }  // namespace
 
 of_status_t of_rs_2_m_create_codec_instance(of_rs_2_m_cb_t **of_cb) {
-  of_rs_2_m_cb_t *grown =
-      rs_session::grow_control_block(*of_cb, OF_CODEC_REED_SOLOMON_GF_2_M_STABLE);
+  of_rs_2_m_cb_t *grown = of_grow_control_block(*of_cb, OF_CODEC_REED_SOLOMON_GF_2_M_STABLE);
   if (grown == nullptr) return OF_STATUS_FATAL_ERROR;
   grown->max_m = 8;
   *of_cb = grown;
@@ -135,7 +135,7 @@ of_status_t of_rs_2_m_get_control_parameter(of_rs_2_m_cb_t *ofcb, unsigned int t
 
 namespace {
 
-constexpr rs_session::codec_functions<of_rs_2_m_cb_t, of_rs_2_m_parameters_t> kFunctions = {
+constexpr of_codec_functions<of_rs_2_m_cb_t, of_rs_2_m_parameters_t> kFunctions = {
     of_rs_2_m_create_codec_instance, of_rs_2_m_release_codec_instance,
     of_rs_2_m_set_fec_parameters,    of_rs_2_m_set_callback_functions,
     of_rs_2_m_build_repair_symbol,   of_rs_2_m_decode_with_new_symbol,
@@ -146,4 +146,4 @@ constexpr rs_session::codec_functions<of_rs_2_m_cb_t, of_rs_2_m_parameters_t> kF
 
 }  // namespace
 
-const of_codec_ops of_rs_2_m_codec_ops = rs_session::make_codec_ops<kFunctions>();
+const of_codec_ops of_rs_2_m_codec_ops = of_make_codec_ops<kFunctions>();

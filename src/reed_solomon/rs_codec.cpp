@@ -6,6 +6,7 @@
 #include "gf/gf.h"
 #include "reed_solomon/rs_classic.h"
 #include "reed_solomon/rs_session_steps.h"
+#include "session/codec_adapter.h"
 #include "session/of_cb.h"
 
 static_assert(of_cb_begins_like_generic<of_rs_cb_t>());
@@ -43,7 +44,7 @@ of_status_t rebuild_source_symbols(of_rs_cb_t *ofcb) {
 }  // namespace
 
 of_status_t of_rs_create_codec_instance(of_rs_cb_t **of_cb) {
-  of_rs_cb_t *grown = rs_session::grow_control_block(*of_cb, OF_CODEC_REED_SOLOMON_GF_2_8_STABLE);
+  of_rs_cb_t *grown = of_grow_control_block(*of_cb, OF_CODEC_REED_SOLOMON_GF_2_8_STABLE);
   if (grown == nullptr) return OF_STATUS_FATAL_ERROR;
   grown->max_nb_source_symbols = kMaxSymbols;
   grown->max_nb_encoding_symbols = kMaxSymbols;
@@ -122,7 +123,7 @@ bool of_rs_is_repair_symbol(of_rs_cb_t *ofcb, unsigned int new_symbol_esi) {
 
 namespace {
 
-constexpr rs_session::codec_functions<of_rs_cb_t, of_rs_parameters_t> kFunctions = {
+constexpr of_codec_functions<of_rs_cb_t, of_rs_parameters_t> kFunctions = {
     of_rs_create_codec_instance,  of_rs_release_codec_instance, of_rs_set_fec_parameters,
     of_rs_set_callback_functions, of_rs_build_repair_symbol,    of_rs_decode_with_new_symbol,
     of_rs_set_available_symbols,  of_rs_finish_decoding,        of_rs_is_decoding_complete,
@@ -131,4 +132,4 @@ constexpr rs_session::codec_functions<of_rs_cb_t, of_rs_parameters_t> kFunctions
 
 }  // namespace
 
-const of_codec_ops of_rs_codec_ops = rs_session::make_codec_ops<kFunctions>();
+const of_codec_ops of_rs_codec_ops = of_make_codec_ops<kFunctions>();

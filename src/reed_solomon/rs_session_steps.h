@@ -6,14 +6,14 @@
 // max_nb_source_symbols, max_nb_encoding_symbols, available_symbols_tab,
 // nb_available_symbols, nb_available_source_symbols, decoding_finished and the
 // three callback fields. What differs (the coder behind a session, its limits,
-// the field of GF(2^m)) stays in each codec's own file.
+// the field of GF(2^m)) stays in each codec's own file. Both codecs join the
+// session layer through session/codec_adapter.h like every other.
 #pragma once
 
 #include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
 
 #include "gf/gf.h"
 #include "session/codec_ops.h"
@@ -24,19 +24,6 @@ namespace rs_session {
 // The wrappers may answer a zero-byte request with NULL, which would read as
 // "out of memory"; every buffer is therefore at least one byte.
 inline size_t at_least_one(size_t size) { return size != 0 ? size : 1; }
-
-// Grows the generic block into a zeroed Cb that keeps its codec_type and
-// carries codec_id. Null, with the block untouched, when memory is short.
-template <class Cb>
-Cb *grow_control_block(Cb *block, of_codec_id_t codec_id) {
-  auto *grown = static_cast<Cb *>(of_realloc(block, sizeof(Cb)));
-  if (grown == nullptr) return nullptr;
-  const of_codec_type_t codec_type = grown->codec_type;
-  std::memset(static_cast<void *>(grown), 0, sizeof(*grown));
-  grown->codec_type = codec_type;
-  grown->codec_id = codec_id;
-  return grown;
-}
 
 // Takes k, r and the symbol length for a new code. The codec has checked its
 // own parameters (and set its maxima) before. k above the maximum, or n or the
@@ -235,75 +222,6 @@ of_status_t get_max_symbols(Cb *ofcb, unsigned int type, void *value, unsigned i
   if (value == nullptr || length != sizeof(uint32_t) || answer == 0) return OF_STATUS_ERROR;
   std::memcpy(value, &answer, sizeof answer);
   return OF_STATUS_OK;
-}
-
-// A codec's session functions, typed on its control block and its parameter
-// record; make_codec_ops turns them into the generic layer's record.
-template <class Cb, class Params>
-struct codec_functions {
-  using cb_type = Cb;
-  using params_type = Params;
-  of_status_t (*create_codec_instance)(Cb **of_cb);
-  of_status_t (*release_codec_instance)(Cb *ofcb);
-  of_status_t (*set_fec_parameters)(Cb *ofcb, Params *params);
-  of_status_t (*set_callback_functions)(Cb *ofcb, of_decoded_source_symbol_callback_t,
-                                        of_decoded_repair_symbol_callback_t, void *context);
-  of_status_t (*build_repair_symbol)(Cb *ofcb, void **encoding_symbols_tab, unsigned int esi);
-  of_status_t (*decode_with_new_symbol)(Cb *ofcb, void *new_symbol, unsigned int esi);
-  of_status_t (*set_available_symbols)(Cb *ofcb, const void **encoding_symbols_tab);
-  of_status_t (*finish_decoding)(Cb *ofcb);
-  bool (*is_decoding_complete)(Cb *ofcb);
-  of_status_t (*get_source_symbols_tab)(Cb *ofcb, void **source_symbols_tab);
-  of_status_t (*set_control_parameter)(Cb *ofcb, unsigned int type, void *value,
-                                       unsigned int length);
-  of_status_t (*get_control_parameter)(Cb *ofcb, unsigned int type, void *value,
-                                       unsigned int length);
-};
-
-// The generic layer's record for a codec's functions f (a codec_functions with
-// static storage). The session pointer that the layer holds is the codec's
-// control block, and the parameter record it passes is the codec's own.
-template <const auto &f>
-constexpr of_codec_ops make_codec_ops() {
-  using Cb = typename std::remove_cvref_t<decltype(f)>::cb_type;
-  using Params = typename std::remove_cvref_t<decltype(f)>::params_type;
-  return {
-      [](of_session_t **ses) {
-        auto *block = reinterpret_cast<Cb *>(*ses);
-        const of_status_t status = f.create_codec_instance(&block);
-        *ses = reinterpret_cast<of_session_t *>(block);
-        return status;
-      },
-      [](of_session_t *ses) { return f.release_codec_instance(reinterpret_cast<Cb *>(ses)); },
-      [](of_session_t *ses, of_parameters_t *params) {
-        return f.set_fec_parameters(reinterpret_cast<Cb *>(ses),
-                                    reinterpret_cast<Params *>(params));
-      },
-      [](of_session_t *ses, of_decoded_source_symbol_callback_t source,
-         of_decoded_repair_symbol_callback_t repair, void *context) {
-        return f.set_callback_functions(reinterpret_cast<Cb *>(ses), source, repair, context);
-      },
-      [](of_session_t *ses, void **tab, unsigned int esi) {
-        return f.build_repair_symbol(reinterpret_cast<Cb *>(ses), tab, esi);
-      },
-      [](of_session_t *ses, void *symbol, unsigned int esi) {
-        return f.decode_with_new_symbol(reinterpret_cast<Cb *>(ses), symbol, esi);
-      },
-      [](of_session_t *ses, const void **tab) {
-        return f.set_available_symbols(reinterpret_cast<Cb *>(ses), tab);
-      },
-      [](of_session_t *ses) { return f.finish_decoding(reinterpret_cast<Cb *>(ses)); },
-      [](of_session_t *ses) { return f.is_decoding_complete(reinterpret_cast<Cb *>(ses)); },
-      [](of_session_t *ses, void **tab) {
-        return f.get_source_symbols_tab(reinterpret_cast<Cb *>(ses), tab);
-      },
-      [](of_session_t *ses, unsigned int type, void *value, unsigned int length) {
-        return f.set_control_parameter(reinterpret_cast<Cb *>(ses), type, value, length);
-      },
-      [](of_session_t *ses, unsigned int type, void *value, unsigned int length) {
-        return f.get_control_parameter(reinterpret_cast<Cb *>(ses), type, value, length);
-      },
-  };
 }
 
 }  // namespace rs_session

@@ -112,7 +112,9 @@ of_session_t *open_session(of_codec_id_t codec, of_codec_type_t role, Shape s) {
   return ses;
 }
 
-// All repair symbols of one group, into table entries that start NULL.
+// All repair symbols of one group, built in place into the table's entries
+// (the caller's buffers), as the version-1 media path builds them into its FEC
+// packets.
 bool session_encode_group(of_codec_id_t codec, Shape s, std::vector<void *> &tab) {
   of_session_t *ses = open_session(codec, OF_CODEC_TYPE_ENCODER, s);
   if (ses == nullptr) return false;
@@ -126,15 +128,10 @@ bool session_encode_group(of_codec_id_t codec, Shape s, std::vector<void *> &tab
 
 void session_encode(benchmark::State &state, of_codec_id_t codec, Shape s) {
   std::mt19937 rng(1);
-  Blocks originals(s.k, rng);
-  std::vector<void *> tab(static_cast<size_t>(s.k + s.m), nullptr);
-  for (int i = 0; i < s.k; ++i) tab[i] = originals.ptrs[i];
+  Blocks all(s.k + s.m, rng);
+  std::vector<void *> tab(all.ptrs.begin(), all.ptrs.end());
   for (auto _ : state) {
     if (!session_encode_group(codec, s, tab)) state.SkipWithError("encode failed");
-    for (int esi = s.k; esi < s.k + s.m; ++esi) {
-      of_free(tab[esi]);
-      tab[esi] = nullptr;
-    }
     benchmark::ClobberMemory();
   }
   set_rate(state, s.k);
@@ -142,9 +139,9 @@ void session_encode(benchmark::State &state, of_codec_id_t codec, Shape s) {
 
 void session_decode(benchmark::State &state, of_codec_id_t codec, Shape s) {
   std::mt19937 rng(2);
-  Blocks originals(s.k, rng);
-  std::vector<void *> tab(static_cast<size_t>(s.k + s.m), nullptr);
-  for (int i = 0; i < s.k; ++i) tab[i] = originals.ptrs[i];
+  Blocks all(s.k + s.m, rng);
+  const Blocks &originals = all;
+  std::vector<void *> tab(all.ptrs.begin(), all.ptrs.end());
   if (!session_encode_group(codec, s, tab)) state.SkipWithError("encode failed");
   std::vector<void *> out(static_cast<size_t>(s.k));
   // Loses originals 0 .. m-1; returns false unless they come back exactly.
@@ -167,7 +164,6 @@ void session_decode(benchmark::State &state, of_codec_id_t codec, Shape s) {
     if (!decode(false)) state.SkipWithError("decode failed");
     benchmark::ClobberMemory();
   }
-  for (int esi = s.k; esi < s.k + s.m; ++esi) of_free(tab[esi]);
   set_rate(state, s.k);
 }
 

@@ -1,10 +1,10 @@
 // Video version 1: Reed-Solomon over GF(2^8) with a Vandermonde-derived matrix,
-// run through a codec session that each call opens and releases. Unlike the
-// version-2 variants this one allocates per call: the symbol table, the
-// session, repair symbols until they are copied out, decoded symbols until they
-// are extracted, and a zero-padded copy of every media packet shorter than the
-// group's symbol, since the session reads whole symbols and a media buffer is
-// never read past its stated length.
+// run through a codec session that each call opens and releases. Repair
+// symbols are built in place in the FEC packets. Unlike the version-2 variants
+// this one allocates per call: the symbol table, the session, decoded symbols
+// until they are extracted, and a zero-padded copy of every media packet
+// shorter than the group's symbol, since the session reads whole symbols and a
+// media buffer is never read past its stated length.
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -102,7 +102,7 @@ int encode(void *handle, const EncodeArgs &args) {
   if (!handle_ready(handle)) return -1;
   EncodeGroup g{};
   if (int rc =
-          prepare_encode(args, kVideoV1Layout, {INT_MAX, INT_MAX, kMaxHeaderIndices}, false, &g);
+          prepare_encode(args, kVideoV1Layout, {INT_MAX, INT_MAX, kMaxHeaderIndices}, true, &g);
       rc != 0)
     return rc;
   ZV_LOG(ZV_FEC_LOG_INFO, "max_packet_length   %d\n", g.symbol_len);
@@ -120,20 +120,21 @@ int encode(void *handle, const EncodeArgs &args) {
     res.table[i] = const_cast<uint8_t *>(
         whole_symbol(args.med_packet[i], args.med_packet_len[i], g.symbol_len, &pool));
 
+  // Each repair symbol is built in place, right behind its FEC header.
   for (int e = g.k; e < n; ++e) {
     const int j = e - g.k;
+    res.table[e] = args.fec_packet[j] + kVideoV1Layout.symbol_offset();
     if (of_build_repair_symbol(res.session, res.table, static_cast<unsigned>(e)) != OF_STATUS_OK) {
       ZV_LOG(ZV_FEC_LOG_ERROR, "ERROR: of_build_repair_symbol() failed for esi=%u\n",
              static_cast<unsigned>(e));
-      of_free(res.table[e]);  // whatever a failed build left behind
-      res.table[e] = nullptr;
+      // Packets 0 .. j-1 are complete; the others stay as the zero fill left them.
+      for (int rest = j; rest < g.r; ++rest) {
+        std::memset(args.fec_packet[rest] + kVideoV1Layout.symbol_offset(), 0,
+                    static_cast<size_t>(g.symbol_len));
+      }
       return -6;
     }
     write_group_header(args, kVideoV1Layout, g, j);
-    std::memcpy(args.fec_packet[j] + kVideoV1Layout.symbol_offset(), res.table[e],
-                static_cast<size_t>(g.symbol_len));
-    of_free(res.table[e]);
-    res.table[e] = nullptr;
   }
   return 0;
 }

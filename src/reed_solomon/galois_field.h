@@ -10,7 +10,8 @@
 struct of_rs_2_m_cb;
 typedef struct of_rs_2_m_cb of_galois_field_code_cb_t;
 
-// dst1[i] ^= c * src1[i] for i < sz, one element per byte.
+// dst1[i] ^= c * src1[i] for i < sz, one element per byte (GF(2^4) elements
+// below 16).
 void of_galois_field_2_8_addmul1(gf *dst1, gf *src1, gf c, int sz);
 void of_galois_field_2_4_addmul1(gf *dst1, gf *src1, gf c, int sz);
 // GF(2^4) symbol data: both nibbles of every byte multiplied by c.

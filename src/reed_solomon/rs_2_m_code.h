@@ -8,6 +8,7 @@
 
 #include "gf/gf.h"
 #include "reed_solomon/galois_field.h"
+#include "reed_solomon/rs_engine.h"
 #include "zvfec/codec_session.h"
 
 struct of_rs_2_m_cb {
@@ -24,7 +25,8 @@ struct of_rs_2_m_cb {
   int *of_rs_gf_log;
   gf *of_rs_inverse;
   gf **of_gf_mul_table;
-  gf *enc_matrix;  // n x k, owned, built on first need
+  // n x k, built on first need: the shared matrix of `code` (read only).
+  gf *enc_matrix;
   gf *dec_matrix;  // k x k, owned, lives within one decoding
   uint32_t magic;
   uint32_t max_nb_source_symbols;
@@ -40,15 +42,18 @@ struct of_rs_2_m_cb {
   of_decoded_source_symbol_callback_t decoded_source_symbol_callback;
   of_decoded_repair_symbol_callback_t decoded_repair_symbol_callback;
   void *context_4_callback;
+  const rs_code *code;           // held while enc_matrix is set
+  rs_repair_ahead repair_ahead;  // repair symbols computed ahead by an encoder
 };
 typedef struct of_rs_2_m_cb of_rs_2_m_cb_t;
 
 // x (>= 0) reduced modulo field_size.
 gf of_modnn(of_galois_field_code_cb_t *ofcb, int x);
 
-// Builds enc_matrix for the block's k and n: rows 0 .. k-1 the identity, rows
-// k .. n-1 the repair rows. OF_STATUS_FATAL_ERROR when memory is short (no
-// matrix is then left behind).
+// Sets enc_matrix for the block's m, k and n: rows 0 .. k-1 the identity, rows
+// k .. n-1 the repair rows, from the process-wide cache of codes (built there
+// on first need). OF_STATUS_FATAL_ERROR when it cannot be had (no matrix is
+// then left behind).
 of_status_t of_rs_2m_build_encoding_matrix(of_galois_field_code_cb_t *ofcb);
 
 // Writes symbol `index` (sz bytes) into _fec from the k source symbols _src.
@@ -73,7 +78,8 @@ of_status_t of_rs_2m_build_decoding_matrix(of_galois_field_code_cb_t *ofcb, int 
 // the buffers are unchanged, only their order in _pkt may differ.
 of_status_t of_rs_2m_decode(of_galois_field_code_cb_t *ofcb, gf **_pkt, int *index, int sz);
 
-// Frees enc_matrix and dec_matrix where present.
+// Drops enc_matrix (and the hold on its code), dec_matrix and the repair
+// symbols computed ahead, where present.
 void of_rs_2m_release(of_galois_field_code_cb_t *ofcb);
 
 // Diagnostic listing of the field's tables on standard output.

@@ -21,28 +21,16 @@ void set_field(of_rs_2_m_cb_t *ofcb, uint16_t m) {
   ofcb->max_nb_encoding_symbols = ofcb->field_size;
 }
 
-// Rebuilds the missing source symbols from k received ones with the session's
-// encoding matrix (built here when the session has none yet), and hands them
-// out.
+// The session's code, acquired on first need.
+const rs_code *session_code(of_rs_2_m_cb_t *ofcb) {
+  if (ofcb->code == nullptr && of_rs_2m_build_encoding_matrix(ofcb) != OF_STATUS_OK) return nullptr;
+  return ofcb->code;
+}
+
 of_status_t rebuild_source_symbols(of_rs_2_m_cb_t *ofcb) {
-  const uint32_t k = ofcb->nb_source_symbols;
-  const size_t len = ofcb->encoding_symbol_length;
-  auto *block = static_cast<gf *>(of_malloc(rs_session::at_least_one(size_t{k} * len)));
-  auto **pkt = static_cast<gf **>(of_malloc(rs_session::at_least_one(k) * sizeof(gf *)));
-  auto *index = static_cast<int *>(of_malloc(rs_session::at_least_one(k) * sizeof(int)));
-  of_status_t status = block && pkt && index ? OF_STATUS_OK : OF_STATUS_ERROR;
-  if (status == OF_STATUS_OK) status = rs_session::gather_received_symbols(ofcb, block, pkt, index);
-  if (status == OF_STATUS_OK && ofcb->enc_matrix == nullptr &&
-      of_rs_2m_build_encoding_matrix(ofcb) != OF_STATUS_OK)
-    status = OF_STATUS_ERROR;
-  if (status == OF_STATUS_OK &&
-      of_rs_2m_decode(ofcb, pkt, index, static_cast<int>(len)) != OF_STATUS_OK)
-    status = OF_STATUS_ERROR;
-  if (status == OF_STATUS_OK) status = rs_session::hand_out_source_symbols(ofcb, pkt);
-  of_free(block);
-  of_free(pkt);
-  of_free(index);
-  return status;
+  const rs_code *code = session_code(ofcb);
+  if (code == nullptr) return OF_STATUS_ERROR;
+  return rs_session::rebuild_source_symbols(ofcb, code);
 }
 
 }  // namespace
@@ -78,14 +66,8 @@ of_status_t of_rs_2_m_set_callback_functions(
 of_status_t of_rs_2_m_build_repair_symbol(of_rs_2_m_cb_t *ofcb, void **encoding_symbols_tab,
                                           unsigned int esi_of_symbol_to_build) {
   if (ofcb->nb_source_symbols == 0) return OF_STATUS_ERROR;
-  return rs_session::build_repair_symbol(
-      ofcb, encoding_symbols_tab, esi_of_symbol_to_build, [&](void *out) {
-        if (ofcb->enc_matrix == nullptr && of_rs_2m_build_encoding_matrix(ofcb) != OF_STATUS_OK)
-          return OF_STATUS_ERROR;
-        return of_rs_2m_encode(ofcb, reinterpret_cast<gf **>(encoding_symbols_tab),
-                               static_cast<gf *>(out), static_cast<int>(esi_of_symbol_to_build),
-                               static_cast<int>(ofcb->encoding_symbol_length));
-      });
+  return rs_session::build_repair_with_code(ofcb, encoding_symbols_tab, esi_of_symbol_to_build,
+                                            [ofcb] { return session_code(ofcb); });
 }
 
 of_status_t of_rs_2_m_decode_with_new_symbol(of_rs_2_m_cb_t *ofcb, void *new_symbol,

@@ -1,13 +1,13 @@
-// The classic systematic Reed-Solomon erasure coder over GF(2^8), with its
-// own field tables generated at run time. It builds the same code as the
-// GF(2^m) construction with m = 8 (same field, evaluation points and
-// systematic matrix), so both produce identical repair symbols.
+// The classic systematic Reed-Solomon erasure coder over GF(2^8): a coder
+// object per (k, n) with encoding and in-place decoding. It is the GF(2^m)
+// code with m = 8 (same field, evaluation points and systematic matrix) and
+// runs on the same engine, so both produce identical repair symbols.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "gf/gf.h"
+#include "reed_solomon/rs_engine.h"
 #include "zvfec/codec_session.h"
 
 // A coder object for one (k, n); callers hold it as an untyped pointer.
@@ -15,25 +15,19 @@ struct fec_parms {
   uint32_t magic;  // 0xFECC0DEC ^ k ^ n ^ low 32 bits of the enc_matrix address
   int k;
   int n;
-  gf *enc_matrix;  // n x k, rows 0 .. k-1 the identity
+  gf *enc_matrix;       // n x k, rows 0 .. k-1 the identity; shared, read only
+  const rs_code *code;  // the shared code behind enc_matrix, held by the coder
 };
 
-// Field state, filled once by of_rs_init and only read afterwards.
-extern gf of_rs_gf_exp[510];   // alpha^i for i = 0 .. 254, then the same again
-extern int of_rs_gf_log[256];  // log[0] holds 255
-extern gf of_rs_inverse[256];  // inverse[0] = 0
-extern gf of_gf_mul_table[256][256];
-extern std::atomic<int> of_rs_initialized;  // 1 once the tables are filled
 // Primitive polynomials by degree 2 .. 16, coefficients of x^0 .. x^m.
 extern const char *const of_rs_allPp[17];
 
-// Fills the field tables. Safe when several threads call it (or make their
-// first coder) at the same time: the tables are generated exactly once and
-// every caller returns after they are complete.
+// The field tables are constant: nothing is left to prepare. Kept for callers
+// that prepare the coder before first use.
 void of_rs_init(void);
 
 // A coder for k source and n encoding symbols, or NULL when k is 0, k > 256,
-// n > 256, k > n or memory is short.
+// n > 256, k > n or memory is short. Coders for one (k, n) share their matrix.
 void *of_rs_new(unsigned int k, unsigned int n);
 
 // Frees the coder; NULL is ignored.
@@ -51,10 +45,8 @@ of_status_t of_rs_encode(void *code_vp, void **src_vp, void *fec_vp, int index, 
 // order in pkt_vp may differ).
 of_status_t of_rs_decode(void *code_vp, void **pkt_vp, int *index, int sz);
 
-// Internal operations, exposed for tests.
+// Operations of the coder on the field, over the shared engine.
 gf of_modnn(int x);
-void of_generate_gf(void);
-void of_rs_init_mul_table(void);
 void *of_my_malloc(int size, const char *label);
 void of_addmul1(gf *dst1, gf *src1, gf c, int sz);
 void of_matmul(gf *a, gf *b, gf *c, int n, int k, int m);

@@ -1,6 +1,5 @@
 #include "reed_solomon/rs_codec.h"
 
-#include <array>
 #include <cstddef>
 
 #include "gf/gf.h"
@@ -15,29 +14,21 @@ namespace {
 
 constexpr uint32_t kMaxSymbols = 255;
 
-// Rebuilds the missing source symbols from k received ones with a coder made
-// for this decoding alone, and hands them out.
+// The code of the session's classic coder, made on first need; null when
+// the coder refuses the session's k and n (n above 256).
+const rs_code *session_code(of_rs_cb_t *ofcb) {
+  if (ofcb->rs_cb == nullptr)
+    ofcb->rs_cb = of_rs_new(ofcb->nb_source_symbols, ofcb->nb_encoding_symbols);
+  return ofcb->rs_cb != nullptr ? static_cast<fec_parms *>(ofcb->rs_cb)->code : nullptr;
+}
+
+// The coder serves this decoding alone and is freed after it.
 of_status_t rebuild_source_symbols(of_rs_cb_t *ofcb) {
-  const uint32_t k = ofcb->nb_source_symbols;
-  const size_t len = ofcb->encoding_symbol_length;
-  auto *block = static_cast<gf *>(of_malloc(rs_session::at_least_one(size_t{k} * len)));
-  if (block == nullptr) return OF_STATUS_ERROR;
-  std::array<void *, kMaxSymbols> pkt{};
-  std::array<int, kMaxSymbols> index{};
-  of_status_t status = rs_session::gather_received_symbols(ofcb, block, pkt.data(), index.data());
-  if (status == OF_STATUS_OK) {
-    of_rs_free(ofcb->rs_cb);
-    ofcb->rs_cb = of_rs_new(k, ofcb->nb_encoding_symbols);
-    if (ofcb->rs_cb == nullptr ||
-        of_rs_decode(ofcb->rs_cb, pkt.data(), index.data(), static_cast<int>(len)) != OF_STATUS_OK)
-      status = OF_STATUS_ERROR;
-  }
-  if (status == OF_STATUS_OK) {
-    of_rs_free(ofcb->rs_cb);
-    ofcb->rs_cb = nullptr;
-    status = rs_session::hand_out_source_symbols(ofcb, pkt.data());
-  }
-  of_free(block);
+  const rs_code *code = session_code(ofcb);
+  const of_status_t status =
+      code != nullptr ? rs_session::rebuild_source_symbols(ofcb, code) : OF_STATUS_ERROR;
+  of_rs_free(ofcb->rs_cb);
+  ofcb->rs_cb = nullptr;
   return status;
 }
 
@@ -55,6 +46,7 @@ of_status_t of_rs_create_codec_instance(of_rs_cb_t **of_cb) {
 of_status_t of_rs_release_codec_instance(of_rs_cb_t *ofcb) {
   of_rs_free(ofcb->rs_cb);
   ofcb->rs_cb = nullptr;
+  rs_repair_ahead_release(&ofcb->repair_ahead);
   of_free(ofcb->available_symbols_tab);
   ofcb->available_symbols_tab = nullptr;
   return OF_STATUS_OK;
@@ -73,15 +65,8 @@ of_status_t of_rs_set_callback_functions(
 
 of_status_t of_rs_build_repair_symbol(of_rs_cb_t *ofcb, void **encoding_symbols_tab,
                                       unsigned int esi_of_symbol_to_build) {
-  return rs_session::build_repair_symbol(
-      ofcb, encoding_symbols_tab, esi_of_symbol_to_build, [&](void *out) {
-        if (ofcb->rs_cb == nullptr)
-          ofcb->rs_cb = of_rs_new(ofcb->nb_source_symbols, ofcb->nb_encoding_symbols);
-        if (ofcb->rs_cb == nullptr) return OF_STATUS_ERROR;
-        return of_rs_encode(ofcb->rs_cb, encoding_symbols_tab, out,
-                            static_cast<int>(esi_of_symbol_to_build),
-                            static_cast<int>(ofcb->encoding_symbol_length));
-      });
+  return rs_session::build_repair_with_code(ofcb, encoding_symbols_tab, esi_of_symbol_to_build,
+                                            [ofcb] { return session_code(ofcb); });
 }
 
 of_status_t of_rs_decode_with_new_symbol(of_rs_cb_t *ofcb, void *new_symbol,

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "reed_solomon/rs_engine.h"
 #include "zvfec/codec_session.h"
 
 struct of_rs_cb {
@@ -16,7 +17,7 @@ struct of_rs_cb {
   uint32_t max_nb_source_symbols;    // 255
   uint32_t max_nb_encoding_symbols;  // 255
   uint32_t encoding_symbol_length;
-  void *rs_cb;  // classic coder object, owned; NULL when there is none
+  void *rs_cb;  // classic coder object, owned, made on first need; NULL when there is none
   // n entries indexed by ESI: received symbols (the caller's) and, after
   // decoding, recovered ones (handed to the caller). The table is owned.
   void **available_symbols_tab;
@@ -26,6 +27,7 @@ struct of_rs_cb {
   of_decoded_source_symbol_callback_t decoded_source_symbol_callback;
   of_decoded_repair_symbol_callback_t decoded_repair_symbol_callback;
   void *context_4_callback;
+  rs_repair_ahead repair_ahead;  // repair symbols computed ahead by an encoder
 };
 typedef struct of_rs_cb of_rs_cb_t;
 

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "gf/gf.h"
+#include "reed_solomon/rs_engine.h"
 #include "session/codec_ops.h"
 #include "zvfec/codec_session.h"
 
@@ -28,9 +29,10 @@ inline size_t at_least_one(size_t size) { return size != 0 ? size : 1; }
 // Takes k, r and the symbol length for a new code. The codec has checked its
 // own parameters (and set its maxima) before. k above the maximum, or n or the
 // symbol length beyond an int (ESIs, positions and lengths travel as int inside
-// the coders): OF_STATUS_FATAL_ERROR. OF_STATUS_ERROR, the old code kept, when
-// the symbol table cannot be allocated. Otherwise release_codec_instance drops
-// the old coder and table, since they belong to the old code.
+// the coders): OF_STATUS_FATAL_ERROR. A decoder session gets its symbol table
+// here: OF_STATUS_ERROR, the old code kept, when it cannot be allocated.
+// Otherwise release_codec_instance drops the old coder and table, since they
+// belong to the old code.
 template <class Cb, class Params>
 of_status_t set_fec_parameters(Cb *ofcb, const Params *params,
                                of_status_t (*release_codec_instance)(Cb *)) {
@@ -38,8 +40,12 @@ of_status_t set_fec_parameters(Cb *ofcb, const Params *params,
   if (k > ofcb->max_nb_source_symbols) return OF_STATUS_FATAL_ERROR;
   const uint64_t n = uint64_t{k} + params->nb_repair_symbols;
   if (n > INT_MAX || params->encoding_symbol_length > INT_MAX) return OF_STATUS_FATAL_ERROR;
-  auto **tab = static_cast<void **>(of_calloc(at_least_one(n), sizeof(void *)));
-  if (tab == nullptr) return OF_STATUS_ERROR;
+  // Only a decoder keeps a table of received symbols.
+  void **tab = nullptr;
+  if (ofcb->codec_type & OF_CODEC_TYPE_DECODER) {
+    tab = static_cast<void **>(of_calloc(at_least_one(n), sizeof(void *)));
+    if (tab == nullptr) return OF_STATUS_ERROR;
+  }
   release_codec_instance(ofcb);
   ofcb->nb_source_symbols = k;
   ofcb->nb_repair_symbols = params->nb_repair_symbols;
@@ -63,8 +69,8 @@ of_status_t set_callback_functions(
 }
 
 // Builds repair symbol esi (k <= esi < n) with encode(void *out), which writes
-// the symbol into out and answers a status. A NULL entry first receives a
-// zero-filled buffer that then belongs to the caller; when anything fails the
+// every byte of the symbol into out and answers a status. A NULL entry first
+// receives a buffer that then belongs to the caller; when anything fails the
 // buffer is freed again and the entry is NULL as before, since nobody would
 // own it. Every failure is OF_STATUS_ERROR.
 template <class Cb, class Encode>
@@ -74,7 +80,8 @@ of_status_t build_repair_symbol(Cb *ofcb, void **encoding_symbols_tab, uint32_t 
   void *&entry = encoding_symbols_tab[esi];
   void *allocated = nullptr;
   if (entry == nullptr) {
-    allocated = of_calloc(1, at_least_one(ofcb->encoding_symbol_length));
+    // Not cleared: the code writes every byte of the symbol.
+    allocated = of_malloc(at_least_one(ofcb->encoding_symbol_length));
     if (allocated == nullptr) return OF_STATUS_ERROR;
     entry = allocated;
   }
@@ -142,55 +149,76 @@ of_status_t finish_decoding(Cb *ofcb, of_status_t (*rebuild)(Cb *)) {
   return rebuild(ofcb);
 }
 
-// Copies k received symbols of the session's table into the k slots of block
-// (len bytes each) for a coder that decodes in place: slot i holds source
-// symbol i when it arrived, else the next lowest available repair symbol, and
-// pkt[i], index[i] name the slot and its ESI. The caller's buffers are only
-// read. OF_STATUS_ERROR when the repair symbols run out.
-template <class Cb, class Slot>
-of_status_t gather_received_symbols(const Cb *ofcb, gf *block, Slot **pkt, int *index) {
-  const uint32_t k = ofcb->nb_source_symbols;
-  const uint32_t n = ofcb->nb_encoding_symbols;
-  const size_t len = ofcb->encoding_symbol_length;
-  void *const *tab = ofcb->available_symbols_tab;
-  uint32_t cursor = k;
-  for (uint32_t i = 0; i < k; ++i) {
-    uint32_t esi = i;
-    if (tab[i] == nullptr) {
-      while (cursor < n && tab[cursor] == nullptr) ++cursor;
-      if (cursor >= n) return OF_STATUS_ERROR;
-      esi = cursor++;
-    }
-    pkt[i] = block + size_t{i} * len;
-    index[i] = static_cast<int>(esi);
-    if (len > 0) std::memcpy(pkt[i], tab[esi], len);
-  }
-  return OF_STATUS_OK;
-}
-
-// Marks decoding finished and hands each rebuilt source symbol (pkt[i] for
-// every empty entry i < k) to the caller: a copy in the buffer that the
+// Rebuilds the missing source symbols of the session's table from k received
+// ones with `code` and hands each to the caller: in the buffer that the
 // decoded-source callback returns, or else in one from of_malloc. The entry
-// then points at it and counts as available. OF_STATUS_ERROR, with the
-// remaining entries left empty, when a buffer cannot be had.
-template <class Cb, class Slot>
-of_status_t hand_out_source_symbols(Cb *ofcb, Slot *const *pkt) {
+// then points at it and counts as available, and decoding is finished. The
+// received buffers are only read. OF_STATUS_ERROR, with nothing handed out,
+// when too few symbols arrived, the system is singular or memory is short;
+// OF_STATUS_ERROR, with the entries from the first one that got no buffer on
+// left empty, when a buffer cannot be had.
+template <class Cb>
+of_status_t rebuild_source_symbols(Cb *ofcb, const rs_code *code) {
+  const uint32_t k = ofcb->nb_source_symbols;
   const size_t len = ofcb->encoding_symbol_length;
   void **tab = ofcb->available_symbols_tab;
+  if (k > kRsMaxSourceSymbols) return OF_STATUS_ERROR;
+  const gf *src[kRsMaxSourceSymbols];
+  const gf *repair[kRsMaxSourceSymbols];
+  uint32_t repair_esi[kRsMaxSourceSymbols];
+  int missing = 0, offered = 0;
+  for (uint32_t i = 0; i < k; ++i) {
+    src[i] = static_cast<const gf *>(tab[i]);
+    missing += src[i] == nullptr;
+  }
+  // The lowest received repair symbols, as many as sources are missing.
+  for (uint32_t esi = k; esi < ofcb->nb_encoding_symbols && offered < missing; ++esi) {
+    if (tab[esi] == nullptr) continue;
+    repair[offered] = static_cast<const gf *>(tab[esi]);
+    repair_esi[offered++] = esi;
+  }
+  rs_decode_plan plan;
+  if (plan.prepare(code, src, repair_esi, repair, offered, len) != rs_decode_plan::kOk)
+    return OF_STATUS_ERROR;
+  gf *out[kRsMaxSourceSymbols] = {};
+  of_status_t status = OF_STATUS_OK;
+  for (uint32_t i = 0; i < k && status == OF_STATUS_OK; ++i) {
+    if (src[i] != nullptr) continue;
+    void *buffer = ofcb->decoded_source_symbol_callback != nullptr
+                       ? ofcb->decoded_source_symbol_callback(ofcb->context_4_callback,
+                                                              static_cast<uint32_t>(len), i)
+                       : of_malloc(at_least_one(len));
+    if (buffer == nullptr) status = OF_STATUS_ERROR;
+    out[i] = static_cast<gf *>(buffer);
+  }
+  plan.run(src, out);
   ofcb->decoding_finished = true;
-  for (uint32_t i = 0; i < ofcb->nb_source_symbols; ++i) {
-    if (tab[i] != nullptr) continue;
-    void *out = ofcb->decoded_source_symbol_callback != nullptr
-                    ? ofcb->decoded_source_symbol_callback(ofcb->context_4_callback,
-                                                           static_cast<uint32_t>(len), i)
-                    : of_malloc(at_least_one(len));
-    if (out == nullptr) return OF_STATUS_ERROR;
-    if (len > 0) std::memcpy(out, pkt[i], len);
-    tab[i] = out;
+  for (uint32_t i = 0; i < k; ++i) {
+    if (out[i] == nullptr) continue;
+    tab[i] = out[i];
     ++ofcb->nb_available_symbols;
     ++ofcb->nb_available_source_symbols;
   }
-  return OF_STATUS_OK;
+  return status;
+}
+
+// Builds repair symbol esi with `code`, or with the one that get_code()
+// acquires on first need, through the repair symbols the session computed
+// ahead. OF_STATUS_ERROR when there is no code or memory is short.
+template <class Cb, class GetCode>
+of_status_t build_repair_with_code(Cb *ofcb, void **encoding_symbols_tab, uint32_t esi,
+                                   GetCode get_code) {
+  return build_repair_symbol(ofcb, encoding_symbols_tab, esi, [&](void *out) {
+    const rs_code *code = get_code();
+    if (code == nullptr) return OF_STATUS_ERROR;
+    for (uint32_t i = 0; i < ofcb->nb_source_symbols; ++i)
+      if (encoding_symbols_tab[i] == nullptr) return OF_STATUS_ERROR;
+    return rs_build_repair(code, &ofcb->repair_ahead,
+                           reinterpret_cast<const gf *const *>(encoding_symbols_tab), esi,
+                           static_cast<gf *>(out), ofcb->encoding_symbol_length)
+               ? OF_STATUS_OK
+               : OF_STATUS_ERROR;
+  });
 }
 
 template <class Cb>

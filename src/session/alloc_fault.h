@@ -5,5 +5,6 @@
 // Makes the n-th following call (0 = the next one) of of_malloc, of_calloc or
 // of_realloc fail as if memory were exhausted; later calls succeed again. A
 // negative n cancels a pending failure. Returns the number of wrapper calls
-// made since the previous call of this function.
+// made since the previous call of this function (calls are counted from the
+// first call of this function on).
 long of_fail_nth_allocation(long n);

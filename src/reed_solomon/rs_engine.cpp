@@ -1,0 +1,443 @@
+#include "reed_solomon/rs_engine.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <utility>
+
+#include "gf/gf_tables.h"
+#include "zvfec/codec_session.h"
+
+namespace {
+
+constexpr int kBatch = 8;  // rows per pass of the dot product
+
+bool is_gf16(uint16_t m) { return m == 4; }
+unsigned field_size(uint16_t m) { return is_gf16(m) ? 15u : 255u; }
+
+// Frees with of_free when it goes out of scope, unless released; a count of 0
+// takes nothing.
+template <class T>
+struct Owned {
+  T *p = nullptr;
+  explicit Owned(size_t count)
+      : p(count != 0 ? static_cast<T *>(of_malloc(count * sizeof(T))) : nullptr) {}
+  Owned(const Owned &) = delete;
+  Owned &operator=(const Owned &) = delete;
+  ~Owned() { of_free(p); }
+  T *release() { return std::exchange(p, nullptr); }
+};
+
+// Builds the n x k encoding matrix: the Vandermonde rows of the points 0,
+// alpha^0, alpha^1, ... times the inverse of its top k x k block, so that the
+// top block becomes the identity.
+gf *build_matrix(uint16_t m, uint32_t k, uint32_t n) {
+  const size_t kk = k, nn = n;
+  Owned<gf> matrix(nn * kk), vandermonde(nn * kk);
+  if (matrix.p == nullptr || vandermonde.p == nullptr) return nullptr;
+  gf *v = vandermonde.p;
+  std::memset(v, 0, kk);
+  v[0] = 1;
+  const unsigned fs = field_size(m);
+  for (size_t row = 1; row < nn; ++row) {
+    // Reducing the point's exponent first keeps every product within range.
+    const unsigned base = static_cast<unsigned>((row - 1) % fs);
+    for (size_t col = 0; col < kk; ++col)
+      v[row * kk + col] = rs_field_exp(m, static_cast<int>((base * col) % fs));
+  }
+  if (!rs_invert_vandermonde(m, v, static_cast<int>(k))) return nullptr;
+  rs_matrix_multiply(m, v + kk * kk, v, matrix.p + kk * kk, static_cast<int>(n - k),
+                     static_cast<int>(k), static_cast<int>(k));
+  std::memset(matrix.p, 0, kk * kk);
+  for (size_t i = 0; i < kk; ++i) matrix.p[i * kk + i] = 1;
+  return matrix.release();
+}
+
+rs_code *new_code(uint16_t m, uint32_t k, uint32_t n) {
+  gf *matrix = build_matrix(m, k, n);
+  if (matrix == nullptr) return nullptr;
+  auto *code = static_cast<rs_code *>(of_malloc(sizeof(rs_code)));
+  if (code == nullptr) {
+    of_free(matrix);
+    return nullptr;
+  }
+  code->m = m;
+  code->k = k;
+  code->n = n;
+  code->matrix = matrix;
+  new (&code->refs) std::atomic<int>(1);
+  return code;
+}
+
+void free_code(const rs_code *code) {
+  of_free(code->matrix);
+  of_free(const_cast<rs_code *>(code));
+}
+
+// The process-wide cache: most recently used first, at most kCacheBytes of
+// matrices in at most kCacheEntries codes, none larger than kLargestCached. It
+// holds one reference to each code it lists. It is never destroyed, so that
+// codes released during the process's exit still find it.
+constexpr size_t kCacheBytes = kRsCodeCacheBytes;
+constexpr size_t kLargestCached = size_t{256} << 10;
+constexpr size_t kCacheEntries = 256;
+
+struct Cache {
+  std::mutex mutex;
+  rs_code *codes[kCacheEntries] = {};
+  size_t count = 0;
+  size_t bytes = 0;
+};
+
+Cache &cache() {
+  alignas(Cache) static unsigned char storage[sizeof(Cache)];
+  static Cache *const c = new (storage) Cache;
+  return *c;
+}
+
+size_t matrix_bytes(const rs_code *code) { return size_t{code->n} * code->k; }
+
+}  // namespace
+
+const gf_mul_const *rs_field_constants(uint16_t m) {
+  return is_gf16(m) ? of_gf_2_4_packed_mul_const.data() : of_gf_2_8_mul_const.data();
+}
+
+gf rs_field_mul(uint16_t m, gf a, gf b) {
+  return is_gf16(m) ? of_gf_2_4_mul_table[a & 15][b & 15] : of_gf_2_8_mul_table[a][b];
+}
+
+gf rs_field_inv(uint16_t m, gf a) { return is_gf16(m) ? of_gf_2_4_inv[a & 15] : of_gf_2_8_inv[a]; }
+
+gf rs_field_exp(uint16_t m, int i) {
+  return is_gf16(m) ? of_gf_2_4_exp[static_cast<size_t>(i) & 15]
+                    : of_gf_2_8_exp[static_cast<size_t>(i) & 255];
+}
+
+const rs_code *rs_code_acquire(uint16_t m, uint32_t k, uint32_t n) {
+  // k distinct evaluation points are needed: the field has 2^m.
+  if ((m != 4 && m != 8) || k == 0 || k > (1u << m) || n < k) return nullptr;
+  Cache &c = cache();
+  {
+    const std::lock_guard<std::mutex> lock(c.mutex);
+    for (size_t i = 0; i < c.count; ++i) {
+      rs_code *code = c.codes[i];
+      if (code->m != m || code->k != k || code->n != n) continue;
+      code->refs.fetch_add(1, std::memory_order_relaxed);
+      // To the front: the least recently used stay at the back.
+      std::memmove(c.codes + 1, c.codes, i * sizeof(rs_code *));
+      c.codes[0] = code;
+      return code;
+    }
+  }
+  // Built outside the lock: another thread may build the same code meanwhile,
+  // and then both are valid (one of them may stay cached twice until evicted).
+  rs_code *code = new_code(m, k, n);
+  if (code == nullptr || matrix_bytes(code) > kLargestCached) return code;
+  const std::lock_guard<std::mutex> lock(c.mutex);
+  while (c.count > 0 && (c.count == kCacheEntries || c.bytes + matrix_bytes(code) > kCacheBytes)) {
+    rs_code *old = c.codes[--c.count];
+    c.bytes -= matrix_bytes(old);
+    rs_code_release(old);
+  }
+  code->refs.fetch_add(1, std::memory_order_relaxed);
+  std::memmove(c.codes + 1, c.codes, c.count * sizeof(rs_code *));
+  c.codes[0] = code;
+  ++c.count;
+  c.bytes += matrix_bytes(code);
+  return code;
+}
+
+size_t rs_code_cache_bytes() {
+  Cache &c = cache();
+  const std::lock_guard<std::mutex> lock(c.mutex);
+  return c.bytes;
+}
+
+void rs_code_release(const rs_code *code) {
+  if (code == nullptr) return;
+  auto *mutable_code = const_cast<rs_code *>(code);
+  if (mutable_code->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) free_code(code);
+}
+
+void rs_code_encode(const rs_code *code, const gf *const *src, const uint32_t *esi, gf *const *out,
+                    int rows, size_t len) {
+  const uint32_t k = code->k;
+  uint8_t coeff[kBatch * kRsMaxSourceSymbols];
+  for (int r0 = 0; r0 < rows; r0 += kBatch) {
+    const int batch = std::min(kBatch, rows - r0);
+    for (int r = 0; r < batch; ++r)
+      std::memcpy(coeff + size_t{k} * r, code->matrix + size_t{esi[r0 + r]} * k, k);
+    gf_region_dot(out + r0, batch, src, static_cast<int>(k), rs_field_constants(code->m), coeff,
+                  len, false);
+  }
+}
+
+bool rs_invert_matrix(uint16_t m, gf *a, int k) {
+  if (k <= 0) return true;
+  const size_t kk = static_cast<size_t>(k), width = 2 * kk;
+  // Rows of [a | identity]; the row operations turn them into [identity | a^-1].
+  // Small systems stay on the stack.
+  constexpr size_t kStackBytes = 4096;
+  gf stack_work[kStackBytes];
+  Owned<gf> heap_work(kk * width <= kStackBytes ? 0 : kk * width);
+  gf *w = kk * width <= kStackBytes ? stack_work : heap_work.p;
+  if (w == nullptr) return false;
+  const gf mask = is_gf16(m) ? 0x0F : 0xFF;
+  for (size_t i = 0; i < kk; ++i) {
+    // Elements are reduced to the field first, so that the row operations
+    // never carry bits outside it.
+    for (size_t x = 0; x < kk; ++x) w[i * width + x] = a[i * kk + x] & mask;
+    std::memset(w + i * width + kk, 0, kk);
+    w[i * width + kk + i] = 1;
+  }
+  const gf_mul_const *constants = rs_field_constants(m);
+  // Rows this short are cheaper element by element than through a kernel.
+  const bool by_element = width < 64;
+  for (size_t col = 0; col < kk; ++col) {
+    size_t pivot = col;
+    while (pivot < kk && w[pivot * width + col] == 0) ++pivot;
+    if (pivot == kk) return false;
+    gf *row = w + col * width;
+    if (pivot != col) {
+      gf *other = w + pivot * width;
+      for (size_t x = 0; x < width; ++x) std::swap(row[x], other[x]);
+    }
+    const gf scale = rs_field_inv(m, row[col]);
+    if (scale != 1) {
+      if (by_element) {
+        for (size_t x = 0; x < width; ++x) row[x] = rs_field_mul(m, scale, row[x]);
+      } else {
+        gf_region_mul(row, row, constants[scale], width);
+      }
+    }
+    for (size_t i = 0; i < kk; ++i) {
+      gf *target = w + i * width;
+      const gf factor = target[col];
+      if (i == col || factor == 0) continue;
+      if (by_element) {
+        for (size_t x = 0; x < width; ++x) target[x] ^= rs_field_mul(m, factor, row[x]);
+      } else {
+        gf_region_muladd(target, row, constants[factor], width);
+      }
+    }
+  }
+  for (size_t i = 0; i < kk; ++i) std::memcpy(a + i * kk, w + i * width + kk, kk);
+  return true;
+}
+
+bool rs_invert_vandermonde(uint16_t m, gf *a, int k) {
+  if (k <= 1) return true;
+  const size_t kk = static_cast<size_t>(k);
+  Owned<gf> c(kk), b(kk), p(kk);
+  if (c.p == nullptr || b.p == nullptr || p.p == nullptr) return false;
+  for (size_t i = 0; i < kk; ++i) {
+    c.p[i] = 0;
+    p.p[i] = a[i * kk + 1];
+  }
+  // Coefficients of P(x) = prod (x + p_i), the highest power implicit.
+  c.p[kk - 1] = p.p[0];
+  for (size_t i = 1; i < kk; ++i) {
+    for (size_t j = kk - i; j + 1 < kk; ++j) c.p[j] ^= rs_field_mul(m, p.p[i], c.p[j + 1]);
+    c.p[kk - 1] ^= p.p[i];
+  }
+  for (size_t row = 0; row < kk; ++row) {
+    const gf x = p.p[row];
+    gf t = 1;
+    b.p[kk - 1] = 1;
+    for (size_t i = kk - 1; i-- > 0;) {
+      b.p[i] = c.p[i + 1] ^ rs_field_mul(m, x, b.p[i + 1]);
+      t = rs_field_mul(m, x, t) ^ b.p[i];
+    }
+    const gf scale = rs_field_inv(m, t);
+    for (size_t col = 0; col < kk; ++col) a[col * kk + row] = rs_field_mul(m, scale, b.p[col]);
+  }
+  return true;
+}
+
+void rs_matrix_multiply(uint16_t m, const gf *a, const gf *b, gf *c, int n, int k, int cols) {
+  if (n <= 0 || cols <= 0) return;
+  constexpr int kRowsPerCall = 64;
+  const gf *rows_of_b[kRsMaxSourceSymbols];
+  uint8_t coeff[kRowsPerCall * kRsMaxSourceSymbols];
+  gf *out[kRowsPerCall];
+  const gf mask = is_gf16(m) ? 0x0F : 0xFF;
+  // k is at most the largest number of source symbols wherever this is used;
+  // longer products go through in slices of the inner dimension.
+  for (int j0 = 0; j0 < k; j0 += static_cast<int>(kRsMaxSourceSymbols)) {
+    const int inner = std::min(k - j0, static_cast<int>(kRsMaxSourceSymbols));
+    for (int j = 0; j < inner; ++j) rows_of_b[j] = b + size_t(j0 + j) * size_t(cols);
+    for (int r0 = 0; r0 < n; r0 += kRowsPerCall) {
+      const int rows = std::min(kRowsPerCall, n - r0);
+      for (int r = 0; r < rows; ++r) {
+        out[r] = c + size_t(r0 + r) * size_t(cols);
+        for (int j = 0; j < inner; ++j)
+          coeff[r * inner + j] = a[size_t(r0 + r) * size_t(k) + size_t(j0 + j)] & mask;
+      }
+      gf_region_dot(out, rows, rows_of_b, inner, rs_field_constants(m), coeff,
+                    static_cast<size_t>(cols), j0 > 0);
+    }
+  }
+  if (k <= 0) {
+    for (int r = 0; r < n; ++r) std::memset(c + size_t(r) * size_t(cols), 0, size_t(cols));
+  }
+  // Packed GF(2^4) products keep the two nibbles apart: dropping the high one
+  // leaves exactly the products of the elements (bits outside the field in b
+  // never reach the low nibble).
+  if (is_gf16(m)) {
+    for (size_t i = 0; i < size_t(n) * size_t(cols); ++i) c[i] &= 0x0F;
+  }
+}
+
+rs_decode_plan::~rs_decode_plan() {
+  if (inverse_ != small_inverse_) of_free(inverse_);
+  of_free(work_);
+}
+
+rs_decode_plan::result rs_decode_plan::prepare(const rs_code *code, const gf *const *src,
+                                               const uint32_t *repair_esi, const gf *const *repair,
+                                               int offered, size_t len) {
+  code_ = code;
+  len_ = len;
+  const uint32_t k = code->k;
+  int e = 0;
+  for (uint32_t i = 0; i < k; ++i) e += src[i] == nullptr;
+  e_ = e;
+  if (e == 0) return kOk;
+  if (offered < e) return kTooFew;
+  const size_t ee = static_cast<size_t>(e);
+  inverse_ = e <= kSmall ? small_inverse_ : static_cast<gf *>(of_malloc(ee * ee));
+  work_ = static_cast<gf *>(of_malloc(len != 0 ? ee * len : 1));
+  if (inverse_ == nullptr || work_ == nullptr) return kNoMemory;
+  for (uint32_t i = 0, at = 0; i < k; ++i)
+    if (src[i] == nullptr) missing_[at++] = i;
+  for (size_t a = 0; a < ee; ++a) {
+    repair_esi_[a] = repair_esi[a];
+    repair_[a] = repair[a];
+    // Row a of the system: the coefficients of the missing sources in repair
+    // symbol a.
+    const gf *row = code->matrix + size_t{repair_esi[a]} * k;
+    for (size_t b = 0; b < ee; ++b) inverse_[a * ee + b] = row[missing_[b]];
+  }
+  return rs_invert_matrix(code->m, inverse_, e) ? kOk : kSingular;
+}
+
+void rs_decode_plan::run(const gf *const *src, gf *const *out) {
+  if (e_ == 0) return;
+  const uint32_t k = code_->k;
+  const size_t ee = static_cast<size_t>(e_);
+  const gf_mul_const *constants = rs_field_constants(code_->m);
+  // Each used repair symbol less the received sources' share: what the
+  // missing sources alone contribute to it.
+  const gf *received[kRsMaxSourceSymbols];
+  uint32_t received_esi[kRsMaxSourceSymbols];
+  int count = 0;
+  for (uint32_t i = 0; i < k; ++i) {
+    if (src[i] == nullptr) continue;
+    received[count] = src[i];
+    received_esi[count++] = i;
+  }
+  uint8_t coeff[kBatch * kRsMaxSourceSymbols];
+  gf *rows[kBatch];
+  for (size_t a0 = 0; a0 < ee; a0 += kBatch) {
+    const int batch = static_cast<int>(std::min<size_t>(kBatch, ee - a0));
+    for (int r = 0; r < batch; ++r) {
+      rows[r] = work_ + (a0 + size_t(r)) * len_;
+      if (len_ != 0) std::memcpy(rows[r], repair_[a0 + size_t(r)], len_);
+      const gf *matrix_row = code_->matrix + size_t{repair_esi_[a0 + size_t(r)]} * k;
+      for (int j = 0; j < count; ++j) coeff[r * count + j] = matrix_row[received_esi[j]];
+    }
+    gf_region_dot(rows, batch, received, count, constants, coeff, len_, true);
+  }
+  // The missing sources: the inverse system's rows over those shares.
+  const gf *shares[kRsMaxSourceSymbols];
+  for (size_t a = 0; a < ee; ++a) shares[a] = work_ + a * len_;
+  int batch = 0;
+  for (size_t b = 0; b < ee; ++b) {
+    gf *target = out[missing_[b]];
+    if (target != nullptr) {
+      rows[batch] = target;
+      std::memcpy(coeff + size_t(batch) * ee, inverse_ + b * ee, ee);
+      ++batch;
+    }
+    if (batch == kBatch || (b + 1 == ee && batch > 0)) {
+      gf_region_dot(rows, batch, shares, e_, constants, coeff, len_, false);
+      batch = 0;
+    }
+  }
+}
+
+int rs_shuffle(gf **pkt, int *index, int k) {
+  for (int i = 0; i < k;) {
+    const int c = index[i];
+    if (c >= 0 && c < k && c != i) {
+      if (index[c] == c) return 1;
+      index[i] = index[c];
+      index[c] = c;
+      std::swap(pkt[i], pkt[c]);
+    } else {
+      ++i;
+    }
+  }
+  return 0;
+}
+
+int rs_decode_in_place(const rs_code *code, gf **pkt, int *index, size_t len) {
+  const int k = static_cast<int>(code->k);
+  if (rs_shuffle(pkt, index, k) != 0) return kRsDuplicate;
+  const gf *src[kRsMaxSourceSymbols];
+  const gf *repair[kRsMaxSourceSymbols];
+  uint32_t repair_esi[kRsMaxSourceSymbols];
+  int offered = 0;
+  for (int i = 0; i < k; ++i) {
+    const int esi = index[i];
+    if (esi < 0 || static_cast<uint32_t>(esi) >= code->n) return kRsBadIndex;
+    src[i] = esi == i ? pkt[i] : nullptr;
+    if (esi >= k) {
+      repair[offered] = pkt[i];
+      repair_esi[offered++] = static_cast<uint32_t>(esi);
+    }
+  }
+  rs_decode_plan plan;
+  const rs_decode_plan::result r = plan.prepare(code, src, repair_esi, repair, offered, len);
+  if (r != rs_decode_plan::kOk) return r;
+  // Each missing source lands in the buffer at its own position, which held
+  // a repair symbol that the plan has read before writing anything.
+  plan.run(src, pkt);
+  return 0;
+}
+
+bool rs_build_repair(const rs_code *code, rs_repair_ahead *ahead, const gf *const *src,
+                     uint32_t esi, gf *out, size_t len) {
+  if (esi >= ahead->first_esi && esi - ahead->first_esi < ahead->count) {
+    if (len != 0) std::memcpy(out, ahead->buffer + size_t{esi - ahead->first_esi} * len, len);
+    return true;
+  }
+  // Only repair symbols are held (a source row is the identity).
+  const uint32_t more = esi < code->k ? 0 : std::min<uint32_t>(kBatch - 1, code->n - esi - 1);
+  if (more > 0 && ahead->buffer == nullptr) {
+    // Room for as many as can ever be held at once.
+    const uint32_t room = std::min<uint32_t>(kBatch - 1, code->n - code->k - 1);
+    ahead->buffer = static_cast<gf *>(of_malloc(len != 0 ? room * len : 1));
+  }
+  // Without room to hold others, this symbol alone.
+  const uint32_t held = ahead->buffer != nullptr ? more : 0;
+  uint32_t esis[kBatch];
+  gf *outs[kBatch];
+  esis[0] = esi;
+  outs[0] = out;
+  for (uint32_t r = 1; r <= held; ++r) {
+    esis[r] = esi + r;
+    outs[r] = ahead->buffer + size_t{r - 1} * len;
+  }
+  rs_code_encode(code, src, esis, outs, static_cast<int>(held + 1), len);
+  ahead->first_esi = esi + 1;
+  ahead->count = held;
+  return true;
+}
+
+void rs_repair_ahead_release(rs_repair_ahead *ahead) {
+  of_free(ahead->buffer);
+  *ahead = {};
+}

@@ -1,0 +1,125 @@
+// The engine under both Reed-Solomon codecs: repair symbols computed ahead by
+// a session, and the process-wide cache of encoding matrices.
+#include "reed_solomon/rs_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "session_harness.h"
+
+namespace {
+
+using rs_test::Symbol;
+using rs_test::Symbols;
+
+// Each repair symbol alone, from the code's matrix row by field arithmetic:
+// what any session must hand out, whatever it computed ahead.
+Symbol expected_repair(const rs_code *code, const Symbols &src, uint32_t esi) {
+  Symbol out(src[0].size(), 0);
+  for (uint32_t j = 0; j < code->k; ++j) {
+    const gf c = code->matrix[size_t{esi} * code->k + j];
+    for (size_t i = 0; i < out.size(); ++i) {
+      const gf x = src[j][i];
+      // Packed GF(2^4): both nibbles by the same coefficient.
+      out[i] ^= code->m == 8
+                    ? rs_field_mul(8, c, x)
+                    : static_cast<gf>(rs_field_mul(4, c, x >> 4) << 4 | rs_field_mul(4, c, x & 15));
+    }
+  }
+  return out;
+}
+
+// A session asked for repair symbols in any order, some twice, into NULL
+// entries (codec buffers) and into the caller's own buffers, hands out
+// exactly each symbol computed alone, and writes nothing but the one asked
+// for.
+TEST(RsEngine, RepairSymbolsComputedAheadEqualThoseComputedAlone) {
+  struct Case {
+    of_codec_id_t codec;
+    uint32_t k, r, len;
+    uint16_t m;
+  };
+  const Case cases[] = {
+      {OF_CODEC_REED_SOLOMON_GF_2_8_STABLE, 5, 3, 40, 8},
+      {OF_CODEC_REED_SOLOMON_GF_2_8_STABLE, 20, 30, 33, 8},  // several batches of eight
+      {OF_CODEC_REED_SOLOMON_GF_2_M_STABLE, 16, 12, 64, 8},
+      {OF_CODEC_REED_SOLOMON_GF_2_M_STABLE, 6, 9, 17, 4},
+      {OF_CODEC_REED_SOLOMON_GF_2_M_STABLE, 3, 260, 8, 8},  // rows repeat past the field
+  };
+  std::mt19937 rng(12);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << "codec " << c.codec << " k=" << c.k << " r=" << c.r << " m=" << c.m);
+    const rs_test::Group g{c.codec, c.k, c.r, c.len, c.m};
+    Symbols src = rs_test::random_symbols(rng, c.k, c.len);
+    const rs_code *code = rs_code_acquire(c.m, c.k, c.k + c.r);
+    ASSERT_NE(code, nullptr);
+    std::vector<uint32_t> order;
+    for (uint32_t e = c.k; e < c.k + c.r; ++e) order.push_back(e);
+    for (int pass = 0; pass < 3; ++pass) {
+      if (pass > 0) std::shuffle(order.begin(), order.end(), rng);
+      if (pass == 2) order.insert(order.end(), order.begin(), order.begin() + c.r / 2);
+      of_session_t *ses = rs_test::open_session(g, OF_CODEC_TYPE_ENCODER);
+      ASSERT_NE(ses, nullptr);
+      std::vector<void *> tab(c.k + c.r, nullptr);
+      for (uint32_t i = 0; i < c.k; ++i) tab[i] = src[i].data();
+      // Every other repair entry is a buffer of the caller's, the rest NULL.
+      Symbols own(c.k + c.r, Symbol(c.len, 0xEE));
+      for (uint32_t e = c.k; e < c.k + c.r; e += 2) tab[e] = own[e].data();
+      std::vector<bool> built(c.k + c.r, false);
+      for (const uint32_t esi : order) {
+        const std::vector<void *> before = tab;
+        ASSERT_EQ(of_build_repair_symbol(ses, tab.data(), esi), OF_STATUS_OK) << esi;
+        built[esi] = true;
+        for (uint32_t other = c.k; other < c.k + c.r; ++other) {
+          if (other == esi) continue;
+          ASSERT_EQ(tab[other], before[other]) << "entry " << other;
+          if (!built[other] && tab[other] != nullptr) {
+            ASSERT_EQ(own[other], Symbol(c.len, 0xEE)) << "entry " << other << " written";
+          }
+        }
+        const auto *bytes = static_cast<const unsigned char *>(tab[esi]);
+        ASSERT_EQ(Symbol(bytes, bytes + c.len), expected_repair(code, src, esi)) << esi;
+      }
+      for (uint32_t e = c.k; e < c.k + c.r; ++e) {
+        if (tab[e] != own[e].data()) of_free(tab[e]);
+      }
+      ASSERT_EQ(of_release_codec_instance(ses), OF_STATUS_OK);
+    }
+    rs_code_release(code);
+  }
+}
+
+// Sessions of one shape share one matrix; the cache stays within its bound
+// however many shapes pass through it, and a code held by a session outlives
+// its eviction intact.
+TEST(RsEngine, CodesAreSharedAndTheCacheIsBounded) {
+  const rs_code *a = rs_code_acquire(8, 40, 60);
+  const rs_code *b = rs_code_acquire(8, 40, 60);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a, b);
+  const std::vector<gf> held(a->matrix, a->matrix + size_t{a->n} * a->k);
+  // Well over the bound in matrices of about 60 KiB each.
+  for (uint32_t k = 150; k < 250; ++k) {
+    const rs_code *c = rs_code_acquire(8, k, 255);
+    ASSERT_NE(c, nullptr);
+    rs_code_release(c);
+    ASSERT_LE(rs_code_cache_bytes(), kRsCodeCacheBytes);
+  }
+  EXPECT_GT(rs_code_cache_bytes(), kRsCodeCacheBytes / 2);
+  EXPECT_EQ(std::vector<gf>(a->matrix, a->matrix + size_t{a->n} * a->k), held);
+  rs_code_release(a);
+  rs_code_release(b);
+  // Refused shapes.
+  EXPECT_EQ(rs_code_acquire(5, 4, 6), nullptr);
+  EXPECT_EQ(rs_code_acquire(8, 0, 6), nullptr);
+  EXPECT_EQ(rs_code_acquire(8, 7, 6), nullptr);
+  EXPECT_EQ(rs_code_acquire(8, 257, 300), nullptr);
+  EXPECT_EQ(rs_code_acquire(4, 17, 20), nullptr) << "more sources than GF(2^4) has points";
+}
+
+}  // namespace

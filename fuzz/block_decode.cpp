@@ -55,12 +55,9 @@ void run_refusal(FuzzInput &in) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  ZV_FUZZ_CHECK(cm256_init_(2) == 0);
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  static const int init = cm256_init_(2);
+  ZV_FUZZ_CHECK(init == 0);
   FuzzInput in(data, size);
   if (in.u8() >= 240) {
     run_refusal(in);

@@ -134,4 +134,25 @@ class ExactArray {
   size_t n_;
 };
 
+// A read-only stream over a buffer (fmemopen; the buffer must outlive it).
+inline std::FILE *read_stream(const ExactBuf &bytes) {
+  std::FILE *f = fmemopen(bytes.data(), bytes.size(), "rb");
+  ZV_FUZZ_CHECK(f != nullptr);
+  return f;
+}
+
+// What write(FILE *) prints, collected in memory.
+template <class Write>
+std::vector<uint8_t> written_by(Write write) {
+  char *buf = nullptr;
+  size_t size = 0;
+  std::FILE *out = open_memstream(&buf, &size);
+  ZV_FUZZ_CHECK(out != nullptr);
+  write(out);
+  std::fclose(out);
+  std::vector<uint8_t> bytes(buf, buf + size);
+  std::free(buf);
+  return bytes;
+}
+
 }  // namespace zvfuzz

@@ -101,7 +101,7 @@ size_t output_size(const std::vector<Packet> &fec, int s) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzInput in(data, size);
   const zvfuzz::MediaVariant &v = zvfuzz::media_variant(ZV_FUZZ_TYPE, ZV_FUZZ_VERSION);
-  zvfuzz::Handle handle(v.type, v.version);
+  const zvfuzz::Handle handle = zvfuzz::open_handle(v.type, v.version);
   ZV_FUZZ_CHECK(handle.get() != nullptr);
 
   const int k = in.range(1, v.max_k);

@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // 6: audio version 1, refused (NULL handle); 7: a type without a variant.
   const int type = pair == 6 ? ZV_FEC_AUDIO : pair == 7 ? 5 : v.type;
   const int version = pair == 6 ? ZV_FEC_VERSION_1 : v.version;
-  zvfuzz::Handle handle(type, version);
+  const zvfuzz::Handle handle = zvfuzz::open_handle(type, version);
   const bool real_variant = pair < 6;
 
   // Most inputs stay within the rules, so that the round trip gets exercised;

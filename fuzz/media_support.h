@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -41,19 +42,13 @@ inline constexpr int kRtpHeader = 12;
 
 // A handle of one (type, version), released at the end of the scope; null
 // when the library refused the pair.
-class Handle {
- public:
-  Handle(int type, int version) {
-    if (zv_rsfec_initilize(type, version, &h_) != 1) h_ = nullptr;
-  }
-  ~Handle() { zv_rsfec_destory(h_); }
-  Handle(const Handle &) = delete;
-  Handle &operator=(const Handle &) = delete;
-  void *get() const { return h_; }
+using Handle = std::unique_ptr<void, decltype(&zv_rsfec_destory)>;
 
- private:
-  void *h_ = nullptr;
-};
+inline Handle open_handle(int type, int version) {
+  void *h = nullptr;
+  if (zv_rsfec_initilize(type, version, &h) != 1) h = nullptr;
+  return Handle(h, zv_rsfec_destory);
+}
 
 // A media buffer: 2-byte little-endian length, then an RTP packet of rtp_len
 // bytes (version 2, payload type 96, sequence number seq, filler after that).

@@ -5,7 +5,6 @@
 // the same counts.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 
 #include "binary/of_matrix_sparse.h"
 #include "fuzz_support.h"
@@ -35,34 +34,32 @@ bool same_matrix(of_mod2sparse *a, of_mod2sparse *b) {
   return true;
 }
 
+// The matrix in a stream, with the counts the reader gave back; none when
+// the reader refused it.
+of_mod2sparse *read(const zvfuzz::ExactBuf &text, uint32_t *nb_source, uint32_t *nb_parity) {
+  std::FILE *f = zvfuzz::read_stream(text);
+  of_mod2sparse *m = of_mod2sparse_read_human_readable(f, nb_source, nb_parity);
+  std::fclose(f);
+  return m;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size == 0) return 0;  // fmemopen refuses an empty buffer
-  zvfuzz::ExactBuf text(data, size);
-  std::FILE *f = fmemopen(text.data(), size, "r");
-  ZV_FUZZ_CHECK(f != nullptr);
   uint32_t nb_source = 0, nb_parity = 0;
-  of_mod2sparse *m = of_mod2sparse_read_human_readable(f, &nb_source, &nb_parity);
-  std::fclose(f);
+  of_mod2sparse *m = read(zvfuzz::ExactBuf(data, size), &nb_source, &nb_parity);
   if (m == nullptr) return 0;
-
-  char *written = nullptr;
-  size_t written_size = 0;
-  std::FILE *out = open_memstream(&written, &written_size);
-  ZV_FUZZ_CHECK(out != nullptr);
-  ZV_FUZZ_CHECK(of_mod2sparse_write_human_readable(out, m, nb_source, nb_parity) == 1);
-  std::fclose(out);
-  std::FILE *back = fmemopen(written, written_size, "r");
-  ZV_FUZZ_CHECK(back != nullptr);
+  const auto written = zvfuzz::written_by([&](std::FILE *out) {
+    ZV_FUZZ_CHECK(of_mod2sparse_write_human_readable(out, m, nb_source, nb_parity) == 1);
+  });
   uint32_t source_again = 0, parity_again = 0;
-  of_mod2sparse *again = of_mod2sparse_read_human_readable(back, &source_again, &parity_again);
-  std::fclose(back);
+  of_mod2sparse *again =
+      read(zvfuzz::ExactBuf(written.data(), written.size()), &source_again, &parity_again);
   ZV_FUZZ_CHECK(again != nullptr);
   ZV_FUZZ_CHECK(source_again == nb_source && parity_again == nb_parity);
   ZV_FUZZ_CHECK(same_matrix(m, again));
   release(again);
   release(m);
-  std::free(written);
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "capture.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include <fmt/format.h>
@@ -115,11 +116,22 @@ std::string flow_name(const FlowKey &f) {
 }
 
 std::optional<Capture> read_capture(const std::string &path, std::string *error) {
+  std::FILE *f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    *error = fmt::format("cannot read '{}' as a packet capture: {}", path, std::strerror(errno));
+    return std::nullopt;
+  }
+  return read_capture(f, path, error);
+}
+
+std::optional<Capture> read_capture(std::FILE *stream, const std::string &name,
+                                    std::string *error) {
   char errbuf[PCAP_ERRBUF_SIZE] = {};
-  pcap_t *p =
-      pcap_open_offline_with_tstamp_precision(path.c_str(), PCAP_TSTAMP_PRECISION_NANO, errbuf);
+  // On success the capture owns the stream and pcap_close closes it.
+  pcap_t *p = pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_NANO, errbuf);
   if (!p) {
-    *error = fmt::format("cannot read '{}' as a packet capture: {}", path, errbuf);
+    std::fclose(stream);
+    *error = fmt::format("cannot read '{}' as a packet capture: {}", name, errbuf);
     return std::nullopt;
   }
   Capture cap;
@@ -130,7 +142,7 @@ std::optional<Capture> read_capture(const std::string &path, std::string *error)
     const int rc = pcap_next_ex(p, &h, &data);
     if (rc == PCAP_ERROR_BREAK) break;  // end of file
     if (rc != 1) {
-      cap.warning = fmt::format("'{}' is damaged after {} packets ({}); using those packets", path,
+      cap.warning = fmt::format("'{}' is damaged after {} packets ({}); using those packets", name,
                                 cap.frames.size(), pcap_geterr(p));
       break;
     }

@@ -6,6 +6,7 @@
 #include <array>
 #include <compare>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,10 @@ struct Capture {
 // be read as a capture at all; a file that breaks off after some packets is
 // returned with those packets and a warning.
 std::optional<Capture> read_capture(const std::string &path, std::string *error);
+
+// The same from a stream open for reading, which it always closes; `name`
+// stands for the stream in messages.
+std::optional<Capture> read_capture(std::FILE *stream, const std::string &name, std::string *error);
 
 // Reads the capture that command `name` (protect, recover, ...) works on and
 // checks that this tool reads its link type. On failure prints the reason,

@@ -191,7 +191,8 @@ const gf_kernel_set &first_choice() {
   return gf_choose_kernels(candidates, kVectorSetCount);
 }
 
-std::atomic<const gf_kernel_set *> g_override{nullptr};
+// The set in use: null until the first use chooses it.
+std::atomic<const gf_kernel_set *> g_active{nullptr};
 
 }  // namespace
 
@@ -219,9 +220,13 @@ const gf_kernel_set &gf_choose_kernels(const gf_kernel_set *const *candidates, i
 }
 
 const gf_kernel_set &gf_active_kernels() {
-  if (const gf_kernel_set *k = g_override.load(std::memory_order_acquire)) return *k;
-  static const gf_kernel_set &chosen = first_choice();
-  return chosen;
+  if (const gf_kernel_set *k = g_active.load(std::memory_order_acquire)) return *k;
+  // Threads arriving together all check and choose the same set; the first
+  // store wins and the others agree with it.
+  const gf_kernel_set *chosen = &first_choice();
+  const gf_kernel_set *expected = nullptr;
+  g_active.compare_exchange_strong(expected, chosen, std::memory_order_acq_rel);
+  return *g_active.load(std::memory_order_acquire);
 }
 
-void gf_use_kernels(const gf_kernel_set &k) { g_override.store(&k, std::memory_order_release); }
+void gf_use_kernels(const gf_kernel_set &k) { g_active.store(&k, std::memory_order_release); }

@@ -37,7 +37,7 @@ namespace {
 namespace gf_impl {
 
 // Sources per pass of a dot kernel: bounds the table of constants on the stack.
-constexpr int kDotChunk = 128;
+constexpr int kDotChunk = 256;
 
 template <class V>
 ZV_GF_INLINE typename V::reg load_n(const uint8_t *p, size_t n) {
@@ -129,6 +129,10 @@ void dot(uint8_t *const *out, int rows, const uint8_t *const *src, int count,
       nullptr,        dot_rows<V, 1>, dot_rows<V, 2>, dot_rows<V, 3>, dot_rows<V, 4>,
       dot_rows<V, 5>, dot_rows<V, 6>, dot_rows<V, 7>, dot_rows<V, 8>};
   if (rows < 1 || rows > kGfDotRows) return;
+  if (count <= kDotChunk) {
+    kRows[rows](out, src, count, field, coeff, count, bytes, accumulate);
+    return;
+  }
   for (int j0 = 0; j0 < count; j0 += kDotChunk) {
     const int chunk = count - j0 < kDotChunk ? count - j0 : kDotChunk;
     kRows[rows](out, src + j0, chunk, field, coeff + j0, count, bytes, accumulate || j0 > 0);

@@ -13,14 +13,19 @@
 #include "zvfec/codec_session.h"
 
 // Grows the generic block into a zeroed Cb that keeps its codec_type and
-// carries codec_id. Null, with the block untouched, when memory is short.
+// carries codec_id (the generic layer allocated it at the Cb's size, so the
+// block stays where it is). Null, with the block untouched, when memory is
+// short.
 template <class Cb>
 Cb *of_grow_control_block(Cb *block, of_codec_id_t codec_id) {
   auto *grown = static_cast<Cb *>(of_realloc(block, sizeof(Cb)));
   if (grown == nullptr) return nullptr;
   auto *head = reinterpret_cast<of_cb_t *>(grown);
   const of_codec_type_t codec_type = head->codec_type;
-  std::memset(static_cast<void *>(grown), 0, sizeof(Cb));
+  // A value-initialised record copied over: a few vector stores, where a
+  // memset of a small block costs more to start than to run.
+  const Cb zeroed{};
+  std::memcpy(static_cast<void *>(grown), &zeroed, sizeof(Cb));
   head->codec_type = codec_type;
   head->codec_id = codec_id;
   return grown;
@@ -65,6 +70,7 @@ constexpr of_codec_ops of_make_codec_ops() {
   using Params = typename std::remove_cvref_t<decltype(f)>::params_type;
   static_assert(std::is_trivially_copyable_v<Cb>, "control blocks are plain records");
   return {
+      sizeof(Cb),
       [](of_session_t **ses) {
         auto *block = reinterpret_cast<Cb *>(*ses);
         const of_status_t status = f.create_codec_instance(&block);

@@ -3,12 +3,17 @@
 // its own files and naming it in the table of codec_registry.cpp.
 #pragma once
 
+#include <cstddef>
+
 #include "zvfec/codec_session.h"
 
 // Each operation receives the session pointer that the caller holds, which is
 // the codec's own control block; the codec casts it back to its record. The
 // generic layer has already checked the arguments it is responsible for.
 struct of_codec_ops {
+  // Size of the codec's control block: the generic layer allocates the block
+  // at this size from the start, so that growing it moves nothing.
+  size_t control_block_size;
   // Grows the generic block at *ses into the codec's control block (keeping
   // codec_type), stores the new address in *ses. On failure *ses must still
   // point at a block that of_free can release.

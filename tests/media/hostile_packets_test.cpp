@@ -120,6 +120,9 @@ TEST_P(HostileTest, ImpossibleSymbolLengthsAreRefusedBeforeDecoding) {
   };
   const Case cases[] = {{1, 1, 0},  {1, 1, 1}, {1, 1, 2}, {1, 1, 3}, {1, 1, 6},
                         {1, 1, 10}, {0, 1, 8}, {1, 0, 8}, {0, 0, 0}};
+  // Refused quietly: nothing reaches the host's standard streams.
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
   for (const Case &c : cases) {
     SCOPED_TRACE(::testing::Message() << "k=" << c.k << " n_r=" << c.n_r << " S=" << c.max_len);
     Bytes fec(static_cast<size_t>(12 + hdr() + c.max_len), 0x5A);
@@ -136,6 +139,8 @@ TEST_P(HostileTest, ImpossibleSymbolLengthsAreRefusedBeforeDecoding) {
     EXPECT_EQ(d.rc, -2);
     EXPECT_TRUE(d.packets.empty());
   }
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_P(HostileTest, MediaShorterThanItsPrefixIsNotReceived) {
@@ -192,6 +197,10 @@ TEST_P(HostileTest, ForgedHeadersAndLengthsNeverEscapeTheBuffers) {
   const std::set<int> &allowed = GetParam().decode_codes;
   std::map<int, int> seen;  // answers over all trials
   int recovering_calls = 0;
+  // The media path reports through the log callback only: whatever it is
+  // fed, the host's standard streams stay untouched.
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
   for (int trial = 0; trial < 400; ++trial) {
     const int k = std::uniform_int_distribution<int>(1, 10)(rng_);
     const int r = std::uniform_int_distribution<int>(1, 6)(rng_);
@@ -248,6 +257,8 @@ TEST_P(HostileTest, ForgedHeadersAndLengthsNeverEscapeTheBuffers) {
     ++seen[rc];
     recovering_calls += num > 0;
   }
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   // The forgeries must leave room for real work, or this test shows nothing.
   EXPECT_GT(recovering_calls, 20);
   EXPECT_GT(seen.size(), 3u);

@@ -24,9 +24,10 @@
  * fits the 16-bit max_len field); the decoder refuses an FEC header whose
  * max_len is below 4 or no multiple of 4, or whose k or n_r is 0 (-2).
  *
- * Threads. The library starts no threads and takes no locks. Separate handles
- * may be used from any number of threads at once; one handle is used by one
- * thread at a time. The process-wide settings (the log callback and the log
+ * Threads. The library starts no threads. Separate handles may be used from
+ * any number of threads at once; one handle is used by one thread at a time.
+ * They share only constant tables and a cache of Reed-Solomon matrices
+ * (video version 1) that a brief lock guards. The process-wide settings (the log callback and the log
  * level) may be changed at any time from any thread; a log line goes to the
  * callback registered when it was formatted, which may run on any thread that
  * calls the library.

@@ -4,7 +4,8 @@
  * A sender hands a group of k media packets to zv_rsfec_encode and gets r FEC
  * packets; a receiver hands whatever arrived of the group to zv_rsfec_decode and
  * gets the lost media packets back. The library does no I/O, starts no threads
- * and keeps nothing between calls but the handle.
+ * and keeps nothing of a group between calls: only the handle and shared,
+ * read-only coding tables outlive a call.
  *
  * Media buffer (what the caller passes for each media packet):
  *   bytes 0-1   length L of the RTP packet that follows, little-endian

@@ -46,6 +46,7 @@ of_status_t of_linear_binary_code_set_up(of_linear_binary_code_cb *ofcb,
   const uint32_t n = ofcb->nb_total_symbols;
   ofcb->encoding_symbols_tab = static_cast<void **>(of_calloc(n, sizeof(void *)));
   if (ofcb->encoding_symbols_tab == nullptr) return OF_STATUS_FATAL_ERROR;
+  if (!of_mod2sparse_to_rows(pchk_matrix, &ofcb->pchk_rows)) return OF_STATUS_FATAL_ERROR;
   if (ofcb->codec_type & OF_CODEC_TYPE_DECODER) {
     ofcb->tab_nb_unknown_symbols = static_cast<uint16_t *>(of_calloc(r, sizeof(uint16_t)));
     ofcb->tab_const_term_of_equ = static_cast<void **>(of_calloc(r, sizeof(void *)));
@@ -56,18 +57,14 @@ of_status_t of_linear_binary_code_set_up(of_linear_binary_code_cb *ofcb,
         ofcb->tab_nb_equ_for_repair == nullptr || ofcb->tab_nb_enc_symbols_per_equ == nullptr ||
         ofcb->tmp_tab_symbols == nullptr)
       return OF_STATUS_FATAL_ERROR;
-    // Weights fit: a row holds at most n <= 50000 entries.
+    const of_mod2rows &rows = ofcb->pchk_rows;
     for (uint32_t i = 0; i < r; ++i) {
-      const auto weight = static_cast<uint16_t>(of_mod2sparse_weight_row(pchk_matrix, i));
+      // Weights fit: a row holds at most n <= 50000 entries.
+      const auto weight = static_cast<uint16_t>(rows.start[i + 1] - rows.start[i]);
       ofcb->tab_nb_enc_symbols_per_equ[i] = weight;
       ofcb->tab_nb_unknown_symbols[i] = weight;
-    }
-    for (uint32_t j = 0; j < r; ++j) {
-      uint16_t weight = 0;
-      for (of_mod2entry *e = of_mod2sparse_first_in_col(pchk_matrix, j); !of_mod2sparse_at_end(e);
-           e = of_mod2sparse_next_in_col(e))
-        ++weight;
-      ofcb->tab_nb_equ_for_repair[j] = weight;
+      for (uint32_t e = rows.start[i]; e < rows.start[i + 1]; ++e)
+        if (rows.cols[e] < r) ++ofcb->tab_nb_equ_for_repair[rows.cols[e]];
     }
   }
   ofcb->nb_source_symbol_ready = 0;
@@ -82,6 +79,7 @@ of_status_t of_linear_binary_code_set_up(of_linear_binary_code_cb *ofcb,
 
 void of_linear_binary_code_release(of_linear_binary_code_cb *ofcb) {
   release_matrix(ofcb->pchk_matrix);
+  of_mod2rows_free(&ofcb->pchk_rows);
   if (ofcb->encoding_symbols_tab != nullptr) {
     for (uint32_t esi = ofcb->nb_source_symbols; esi < ofcb->nb_total_symbols; ++esi)
       of_free(ofcb->encoding_symbols_tab[esi]);
@@ -106,34 +104,25 @@ void of_linear_binary_code_release(of_linear_binary_code_cb *ofcb) {
 of_status_t of_linear_binary_code_build_repair_symbol(of_linear_binary_code_cb *ofcb,
                                                       void **encoding_symbols_tab, uint32_t esi) {
   const uint32_t k = ofcb->nb_source_symbols;
-  if (esi < k || esi >= ofcb->nb_total_symbols || ofcb->pchk_matrix == nullptr)
-    return OF_STATUS_ERROR;
-  const uint32_t len = ofcb->encoding_symbol_length;
-  void *&entry = encoding_symbols_tab[esi];
-  void *allocated = nullptr;
-  if (entry == nullptr) {
-    allocated = of_calloc(1, of_linear_binary_code_alloc_size(ofcb));
-    if (allocated == nullptr) return OF_STATUS_FATAL_ERROR;
-    entry = allocated;
-  } else {
-    std::memset(entry, 0, len);
-  }
+  const of_mod2rows &rows = ofcb->pchk_rows;
+  if (esi < k || esi >= ofcb->nb_total_symbols || rows.start == nullptr) return OF_STATUS_ERROR;
   const uint32_t row = esi - k;
-  for (of_mod2entry *e = of_mod2sparse_first_in_row(ofcb->pchk_matrix, row);
-       !of_mod2sparse_at_end(e); e = of_mod2sparse_next_in_row(e)) {
-    const auto col = static_cast<uint32_t>(of_mod2sparse_col(e));
-    if (col == row) continue;
-    const void *term = encoding_symbols_tab[of_linear_binary_code_esi_of_col(ofcb, col)];
-    if (term == nullptr) {
-      // Nobody would own a half-built buffer of ours.
-      if (allocated != nullptr) {
-        of_free(allocated);
-        entry = nullptr;
-      }
+  const uint32_t *first = rows.cols + rows.start[row];
+  const uint32_t *last = rows.cols + rows.start[row + 1];
+  // Every input is looked for first, so that a refusal leaves the table as
+  // it was.
+  for (const uint32_t *c = first; c != last; ++c)
+    if (*c != row && encoding_symbols_tab[of_linear_binary_code_esi_of_col(ofcb, *c)] == nullptr)
       return OF_STATUS_ERROR;
-    }
-    of_add_to_symbol(entry, term, len);
+  void *&entry = encoding_symbols_tab[esi];
+  if (entry == nullptr) {
+    entry = of_malloc(of_linear_binary_code_alloc_size(ofcb));
+    if (entry == nullptr) return OF_STATUS_FATAL_ERROR;
   }
+  of_symbol_sum sum(entry, ofcb->encoding_symbol_length, false);
+  for (const uint32_t *c = first; c != last; ++c)
+    if (*c != row) sum.add(encoding_symbols_tab[of_linear_binary_code_esi_of_col(ofcb, *c)]);
+  sum.finish();
   return OF_STATUS_OK;
 }
 

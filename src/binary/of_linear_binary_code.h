@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "binary/of_matrix_convert.h"
 #include "binary/of_matrix_sparse.h"
 #include "zvfec/codec_session.h"
 
@@ -63,6 +64,9 @@ struct of_linear_binary_code_cb {
   // Completeness cursor: every source ESI below it is known. Reset with the
   // rest of the block when a new code is set up.
   uint32_t first_non_decoded;
+  // The rows of the parity-check matrix as built, which decoding never
+  // changes: the encoder's and the elimination's way to a row's symbols.
+  of_mod2rows pchk_rows;
 };
 
 // Column of an ESI and ESI of a column.
@@ -94,8 +98,8 @@ void of_linear_binary_code_announce_repair_symbol(of_linear_binary_code_cb *ofcb
                                                   uint32_t esi);
 
 // Takes ownership of pchk_matrix (k, r, n and the symbol length already set)
-// and allocates the symbol table and, for a decoder, the equation
-// bookkeeping, counted from the matrix. OF_STATUS_FATAL_ERROR when memory is
+// and allocates the symbol table, the row index arrays and, for a decoder,
+// the equation bookkeeping, counted from the matrix. OF_STATUS_FATAL_ERROR when memory is
 // short; what was allocated stays in the block for the release.
 of_status_t of_linear_binary_code_set_up(of_linear_binary_code_cb *ofcb,
                                          of_mod2sparse *pchk_matrix);
@@ -105,11 +109,11 @@ of_status_t of_linear_binary_code_set_up(of_linear_binary_code_cb *ofcb,
 void of_linear_binary_code_release(of_linear_binary_code_cb *ofcb);
 
 // Builds repair ESI esi into encoding_symbols_tab (n entries): the XOR of
-// every other symbol of its equation. A NULL entry receives a buffer that then
-// belongs to the caller. OF_STATUS_ERROR for an ESI outside k .. n-1, without
-// a matrix, or when a symbol of the equation is missing from the table (a
-// caller's buffer is then left partly built, a buffer of ours is freed and
-// the entry reset); OF_STATUS_FATAL_ERROR when memory is short.
+// every other symbol of its equation, in one pass over the output. A NULL
+// entry receives a buffer that then belongs to the caller. OF_STATUS_ERROR,
+// with the table untouched, for an ESI outside k .. n-1, without a matrix, or
+// when a symbol of the equation is missing from the table;
+// OF_STATUS_FATAL_ERROR when memory is short.
 of_status_t of_linear_binary_code_build_repair_symbol(of_linear_binary_code_cb *ofcb,
                                                       void **encoding_symbols_tab, uint32_t esi);
 

@@ -1,5 +1,7 @@
 #include "binary/of_matrix_convert.h"
 
+#include "zvfec/codec_session.h"
+
 void of_mod2sparse_to_dense(of_mod2sparse *m, of_mod2dense *r) {
   if (static_cast<uint32_t>(m->n_rows) > r->n_rows ||
       static_cast<uint32_t>(m->n_cols) > r->n_cols) {
@@ -26,4 +28,37 @@ bool of_mod2dense_to_sparse(const of_mod2dense *m, of_mod2sparse *r) {
     }
   }
   return true;
+}
+
+bool of_mod2sparse_to_rows(of_mod2sparse *m, of_mod2rows *r) {
+  const auto n_rows = static_cast<uint32_t>(m->n_rows);
+  r->n_rows = n_rows;
+  r->start = static_cast<uint32_t *>(of_malloc(sizeof(uint32_t) * (n_rows + size_t{1})));
+  r->cols = nullptr;
+  if (r->start == nullptr) return false;
+  uint32_t count = 0;
+  for (uint32_t i = 0; i < n_rows; ++i) {
+    r->start[i] = count;
+    count += of_mod2sparse_weight_row(m, i);
+  }
+  r->start[n_rows] = count;
+  r->cols = static_cast<uint32_t *>(of_malloc(sizeof(uint32_t) * (count != 0 ? count : 1)));
+  if (r->cols == nullptr) {
+    of_mod2rows_free(r);
+    return false;
+  }
+  uint32_t *out = r->cols;
+  for (uint32_t i = 0; i < n_rows; ++i) {
+    for (of_mod2entry *e = of_mod2sparse_first_in_row(m, i); !of_mod2sparse_at_end(e);
+         e = of_mod2sparse_next_in_row(e))
+      *out++ = static_cast<uint32_t>(of_mod2sparse_col(e));
+  }
+  return true;
+}
+
+void of_mod2rows_free(of_mod2rows *r) {
+  of_free(r->start);
+  of_free(r->cols);
+  r->start = nullptr;
+  r->cols = nullptr;
 }

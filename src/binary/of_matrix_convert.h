@@ -1,6 +1,9 @@
-// Conversions between sparse and dense GF(2) matrices.
+// Conversions of sparse GF(2) matrices: to and from dense ones, and to row
+// index arrays.
 #ifndef ZVFEC_BINARY_OF_MATRIX_CONVERT_H
 #define ZVFEC_BINARY_OF_MATRIX_CONVERT_H
+
+#include <cstdint>
 
 #include "binary/of_matrix_dense.h"
 #include "binary/of_matrix_sparse.h"
@@ -13,5 +16,21 @@ void of_mod2sparse_to_dense(of_mod2sparse *m, of_mod2dense *r);
 // and columns; otherwise r is left alone. Returns false only when memory ran
 // out part way.
 bool of_mod2dense_to_sparse(const of_mod2dense *m, of_mod2sparse *r);
+
+// The rows of a sparse matrix as index arrays, for walks that find the
+// entries side by side in memory: row i holds the columns cols[start[i]] ..
+// cols[start[i + 1] - 1], ascending. Both arrays come from of_malloc.
+struct of_mod2rows {
+  uint32_t n_rows;
+  uint32_t *start;  // n_rows + 1 offsets
+  uint32_t *cols;
+};
+
+// Fills *r from m (any previous arrays of *r are not freed). False, with both
+// arrays none, when memory is short.
+bool of_mod2sparse_to_rows(of_mod2sparse *m, of_mod2rows *r);
+
+// Frees both arrays and sets them to none. Accepts a record never filled.
+void of_mod2rows_free(of_mod2rows *r);
 
 #endif  // ZVFEC_BINARY_OF_MATRIX_CONVERT_H

@@ -49,4 +49,28 @@ TEST(SymbolXor, MatchesBytewiseXorAtEverySizeAndAlignment) {
   }
 }
 
+// A sum collects its inputs one at a time and XORs them in by batches: the
+// counts around the batch size, with and without the output's own content,
+// and no input at all, which leaves a non-accumulating output zero.
+TEST(SymbolSum, EqualsTheBytewiseSumAcrossBatches) {
+  std::mt19937 rng(2);
+  const uint32_t size = 100;
+  for (uint32_t count : {0u, 1u, 63u, 64u, 65u, 130u}) {
+    std::vector<Bytes> from;
+    for (uint32_t i = 0; i < count; ++i) from.push_back(random_bytes(rng, size + 1));
+    for (bool accumulate : {false, true}) {
+      Bytes to = random_bytes(rng, size + 9);
+      Bytes want = to;
+      for (uint32_t b = 0; b < size; ++b) {
+        if (!accumulate) want[1 + b] = 0;
+        for (const Bytes &f : from) want[1 + b] ^= f[1 + b];
+      }
+      of_symbol_sum sum(to.data() + 1, size, accumulate);
+      for (const Bytes &f : from) sum.add(f.data() + 1);
+      sum.finish();
+      EXPECT_EQ(to, want) << count << (accumulate ? " accumulated" : "");
+    }
+  }
+}
+
 }  // namespace

@@ -5,278 +5,352 @@
 #include <cstring>
 #include <utility>
 
-#include "binary/of_matrix_convert.h"
-#include "binary/of_matrix_dense.h"
-#include "binary/of_ml_tool.h"
+#include "binary/of_array.h"
+#include "binary/of_inactivation.h"
 #include "binary/of_stack.h"
 #include "binary/of_symbol.h"
 #include "session/verbosity.h"
 
 namespace {
 
-// A column whose entries are still being substituted, with the value of its
-// symbol; recovering a symbol opens its column on top of the stack.
+constexpr uint32_t kAllSubstituted = UINT32_MAX;
+constexpr uint32_t kNotLeft = UINT32_MAX;
+
+// A column whose entries are being substituted: the next one to visit.
 struct column_walk {
   uint32_t col;
-  const void *value;
-  of_mod2entry *next;
+  uint32_t next;  // position in the column list
 };
 
-bool nothing_to_substitute(of_linear_binary_code_cb *ofcb, uint32_t esi) {
-  const uint32_t col = of_linear_binary_code_col_of_esi(ofcb, esi);
-  if (of_mod2sparse_empty_col(ofcb->pchk_matrix, col)) return true;
-  return esi < ofcb->nb_source_symbols && of_linear_binary_code_is_complete(ofcb);
+// The equations as they stand when this stage starts, and the substitution of
+// the known symbols into them, followed on index arrays instead of the
+// linked matrix: an entry counts as deleted once its column's walk has passed
+// its row, or once its row has yielded a symbol. A value is computed only
+// when an equation yields a symbol, or for the equations that elimination
+// uses, from the row as it stood: its constant term from iterative decoding
+// and the known symbols whose entries it still had.
+class ml_stage {
+ public:
+  explicit ml_stage(of_linear_binary_code_cb *ofcb)
+      : cb_(ofcb),
+        k_(ofcb->nb_source_symbols),
+        r_(ofcb->nb_repair_symbols),
+        n_(ofcb->nb_total_symbols),
+        len_(ofcb->encoding_symbol_length) {}
+
+  of_status_t run();
+
+ private:
+  const uint32_t *row_begin(uint32_t i) const { return cols_.get() + start_[i]; }
+  const uint32_t *row_end(uint32_t i) const { return cols_.get() + start_[i + 1]; }
+  uint32_t esi_of(uint32_t col) const { return of_linear_binary_code_esi_of_col(cb_, col); }
+  bool known(uint32_t col) const { return cb_->encoding_symbols_tab[esi_of(col)] != nullptr; }
+  bool present(uint32_t row, uint32_t col) const { return left_[row] != 0 && row >= walked_[col]; }
+
+  bool take_snapshot();
+  of_status_t substitute_known_symbols();
+  bool nothing_to_substitute(uint32_t esi);
+  of_status_t substitute(uint32_t esi);
+  of_status_t recover(uint32_t row, uint32_t col, of_stack<column_walk> &walks);
+  void add_known_terms(uint32_t row, of_symbol_sum *sum) const;
+  of_status_t write_back();
+  void delete_entries(uint32_t row, of_symbol_sum *sum);
+  bool left_in_some_row(uint32_t col) const;
+  of_status_t eliminate(uint32_t nb_rows, const uint32_t *local, uint32_t nb_cols);
+  static void rhs_of(void *context, uint32_t row, of_symbol_sum *sum);
+
+  of_linear_binary_code_cb *cb_;
+  uint32_t k_, r_, n_, len_;
+  // Rows and columns of the matrix when this stage started.
+  of_array<uint32_t> start_, cols_;
+  of_array<uint32_t> col_start_, col_rows_;
+  of_array<uint32_t> left_;    // per row: entries not yet deleted
+  of_array<uint32_t> walked_;  // per column: its entries above this row are deleted
+  // The equations that elimination works on: original row of each.
+  of_array<uint32_t> system_rows_;
+};
+
+bool ml_stage::take_snapshot() {
+  of_mod2sparse *m = cb_->pchk_matrix;
+  const of_mod2rows &built = cb_->pchk_rows;
+  if (!start_.allocate(r_ + size_t{1}) || !left_.allocate(r_) || !walked_.allocate_zeroed(n_) ||
+      !col_start_.allocate_zeroed(n_ + size_t{1}))
+    return false;
+  // Entries are only ever deleted, so a row with as many as it was built
+  // with is still as built.
+  auto intact = [&](uint32_t i) {
+    return cb_->tab_nb_enc_symbols_per_equ[i] == built.start[i + 1] - built.start[i];
+  };
+  uint32_t count = 0;
+  for (uint32_t i = 0; i < r_; ++i) {
+    start_[i] = count;
+    count += intact(i) ? built.start[i + 1] - built.start[i] : of_mod2sparse_weight_row(m, i);
+  }
+  start_[r_] = count;
+  if (!cols_.allocate(count) || !col_rows_.allocate(count)) return false;
+  for (uint32_t i = 0; i < r_; ++i) {
+    if (intact(i)) {
+      std::memcpy(cols_.get() + start_[i], built.cols + built.start[i],
+                  sizeof(uint32_t) * (start_[i + 1] - start_[i]));
+    } else {
+      uint32_t *out = cols_.get() + start_[i];
+      for (of_mod2entry *e = of_mod2sparse_first_in_row(m, i); !of_mod2sparse_at_end(e);
+           e = of_mod2sparse_next_in_row(e))
+        *out++ = static_cast<uint32_t>(of_mod2sparse_col(e));
+    }
+    left_[i] = start_[i + 1] - start_[i];
+  }
+  // Column lists, rows ascending as in the matrix.
+  for (uint32_t e = 0; e < count; ++e) ++col_start_[cols_[e] + 1];
+  for (uint32_t c = 0; c < n_; ++c) col_start_[c + 1] += col_start_[c];
+  of_array<uint32_t> fill;
+  if (!fill.allocate(n_)) return false;
+  std::memcpy(fill.get(), col_start_.get(), sizeof(uint32_t) * n_);
+  for (uint32_t i = 0; i < r_; ++i)
+    for (const uint32_t *c = row_begin(i); c != row_end(i); ++c) col_rows_[fill[*c]++] = i;
+  return true;
 }
 
-void drop_entry(of_linear_binary_code_cb *ofcb, of_mod2entry *e) {
-  const auto row = static_cast<uint32_t>(of_mod2sparse_row(e));
-  const auto col = static_cast<uint32_t>(of_mod2sparse_col(e));
-  --ofcb->tab_nb_unknown_symbols[row];
-  // Kept equal to the row's entries, so that iterative decoding can resume
-  // on this state if elimination is not reached.
-  --ofcb->tab_nb_enc_symbols_per_equ[row];
-  if (col < ofcb->nb_repair_symbols) --ofcb->tab_nb_equ_for_repair[col];
-  of_mod2sparse_delete(ofcb->pchk_matrix, e);
+bool ml_stage::nothing_to_substitute(uint32_t esi) {
+  if (esi < k_ && of_linear_binary_code_is_complete(cb_)) return true;
+  return !left_in_some_row(of_linear_binary_code_col_of_esi(cb_, esi));
 }
 
-// A buffer for recovered symbol esi. A source symbol goes where the
-// application's callback says, or into one of ours; a recovered repair symbol
-// is always ours (slots k .. n-1 are freed with the codec), the application
-// getting a copy of it.
-void *buffer_for(of_linear_binary_code_cb *ofcb, uint32_t esi) {
-  if (esi < ofcb->nb_source_symbols && ofcb->decoded_source_symbol_callback != nullptr)
-    return ofcb->decoded_source_symbol_callback(ofcb->context_4_callback,
-                                                ofcb->encoding_symbol_length, esi);
-  return of_malloc(of_linear_binary_code_alloc_size(ofcb));
+void ml_stage::add_known_terms(uint32_t row, of_symbol_sum *sum) const {
+  if (cb_->tab_const_term_of_equ[row] != nullptr) sum->add(cb_->tab_const_term_of_equ[row]);
+  for (const uint32_t *c = row_begin(row); c != row_end(row); ++c) {
+    const void *symbol = cb_->encoding_symbols_tab[esi_of(*c)];
+    if (symbol != nullptr) sum->add(symbol);
+  }
 }
 
-void release_symbols(void **tab, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) of_free(tab[i]);
+// Row `row` is down to the entry of unknown column `col`: the symbol is the
+// sum of everything else the row held, all of it known.
+of_status_t ml_stage::recover(uint32_t row, uint32_t col, of_stack<column_walk> &walks) {
+  const uint32_t esi = esi_of(col);
+  void *buf;
+  if (esi < k_ && cb_->decoded_source_symbol_callback != nullptr)
+    buf = cb_->decoded_source_symbol_callback(cb_->context_4_callback, len_, esi);
+  else
+    buf = of_malloc(of_linear_binary_code_alloc_size(cb_));
+  if (buf == nullptr) return OF_STATUS_FATAL_ERROR;
+  of_symbol_sum sum(buf, len_, false);
+  add_known_terms(row, &sum);
+  sum.finish();
+  // A recovered repair symbol is always ours (slots k .. n-1 are freed with
+  // the codec), the application getting a copy of it.
+  if (esi >= k_) of_linear_binary_code_announce_repair_symbol(cb_, buf, esi);
+  cb_->encoding_symbols_tab[esi] = buf;
+  of_free(cb_->tab_const_term_of_equ[row]);
+  cb_->tab_const_term_of_equ[row] = nullptr;
+  left_[row] = 0;
+  if (esi < k_)
+    ++cb_->nb_source_symbol_ready;
+  else
+    ++cb_->nb_repair_symbol_ready;
+  if (!nothing_to_substitute(esi) && !walks.push({col, col_start_[col]}))
+    return OF_STATUS_FATAL_ERROR;
+  return OF_STATUS_OK;
+}
+
+// Substitutes known symbol esi into every equation that still holds it,
+// recovering each symbol left alone in an equation and substituting it in
+// turn, depth first, with the pending walks on the heap.
+of_status_t ml_stage::substitute(uint32_t esi) {
+  if (nothing_to_substitute(esi)) return OF_STATUS_OK;
+  const uint32_t first = of_linear_binary_code_col_of_esi(cb_, esi);
+  of_stack<column_walk> walks;
+  if (!walks.push({first, col_start_[first]})) return OF_STATUS_FATAL_ERROR;
+  while (!walks.empty()) {
+    column_walk &walk = walks.top();
+    const uint32_t col = walk.col;
+    if (walk.next == col_start_[col + 1]) {
+      walked_[col] = kAllSubstituted;
+      walks.pop();
+      continue;
+    }
+    const uint32_t row = col_rows_[walk.next++];
+    // A row that has yielded its symbol holds no entry any more.
+    if (left_[row] == 0) continue;
+    --left_[row];
+    walked_[col] = row + 1;
+    if (left_[row] != 1) continue;
+    uint32_t last = col;
+    for (const uint32_t *c = row_begin(row); c != row_end(row); ++c)
+      if (present(row, *c)) last = *c;
+    // A known symbol still in the row is substituted in its own turn.
+    if (known(last)) continue;
+    const of_status_t status = recover(row, last, walks);
+    if (status != OF_STATUS_OK) return status;
+  }
+  return OF_STATUS_OK;
+}
+
+of_status_t ml_stage::substitute_known_symbols() {
+  void **tab = cb_->encoding_symbols_tab;
+  for (uint32_t esi = 0; esi < k_; ++esi) {
+    if (tab[esi] == nullptr) continue;
+    const of_status_t status = substitute(esi);
+    if (status != OF_STATUS_OK) return status;
+  }
+  // Repair symbols in a random order, so that no part of the staircase is
+  // always favoured.
+  of_array<uint32_t> order;
+  if (!order.allocate(r_)) return OF_STATUS_FATAL_ERROR;
+  for (uint32_t i = 0; i < r_; ++i) order[i] = i;
+  for (uint32_t i = 0; i < r_; ++i)
+    std::swap(order[i], order[static_cast<uint32_t>(std::rand()) % r_]);
+  for (uint32_t i = 0; i < r_; ++i) {
+    if (tab[k_ + order[i]] == nullptr) continue;
+    const of_status_t status = substitute(k_ + order[i]);
+    if (status != OF_STATUS_OK) return status;
+  }
+  return OF_STATUS_OK;
+}
+
+// Brings the linked matrix and the equation bookkeeping to what the
+// substitution did, so that iterative decoding can resume on them: deleted
+// entries go, each row that keeps entries adds the symbols of its deleted
+// ones to its constant term, and both per-row counters equal the entries
+// left.
+of_status_t ml_stage::write_back() {
+  for (uint32_t i = 0; i < r_; ++i) {
+    void *&constant = cb_->tab_const_term_of_equ[i];
+    cb_->tab_nb_enc_symbols_per_equ[i] = static_cast<uint16_t>(left_[i]);
+    cb_->tab_nb_unknown_symbols[i] = static_cast<uint16_t>(left_[i]);
+    if (left_[i] == 0) {
+      of_free(constant);
+      constant = nullptr;
+      delete_entries(i, nullptr);
+      continue;
+    }
+    if (left_[i] == start_[i + 1] - start_[i]) continue;
+    const bool accumulate = constant != nullptr;
+    if (constant == nullptr) {
+      constant = of_malloc(of_linear_binary_code_alloc_size(cb_));
+      if (constant == nullptr) return OF_STATUS_FATAL_ERROR;
+    }
+    of_symbol_sum sum(constant, len_, accumulate);
+    delete_entries(i, &sum);
+    sum.finish();
+  }
+  return OF_STATUS_OK;
+}
+
+// Deletes the entries of row `row` that the substitution has deleted, adding
+// their symbols to `sum` when one is given.
+void ml_stage::delete_entries(uint32_t row, of_symbol_sum *sum) {
+  of_mod2sparse *m = cb_->pchk_matrix;
+  for (of_mod2entry *e = of_mod2sparse_first_in_row(m, row); !of_mod2sparse_at_end(e);) {
+    of_mod2entry *next = of_mod2sparse_next_in_row(e);
+    const auto col = static_cast<uint32_t>(of_mod2sparse_col(e));
+    if (!present(row, col)) {
+      if (sum != nullptr) sum->add(cb_->encoding_symbols_tab[esi_of(col)]);
+      if (col < r_) --cb_->tab_nb_equ_for_repair[col];
+      of_mod2sparse_delete(m, e);
+    }
+    e = next;
+  }
+}
+
+void ml_stage::rhs_of(void *context, uint32_t row, of_symbol_sum *sum) {
+  const auto *self = static_cast<const ml_stage *>(context);
+  self->add_known_terms(self->system_rows_[row], sum);
+}
+
+bool ml_stage::left_in_some_row(uint32_t col) const {
+  for (uint32_t p = col_start_[col]; p < col_start_[col + 1]; ++p)
+    if (present(col_rows_[p], col)) return true;
+  return false;
+}
+
+// Solves the equations left (the rows that still have entries, in ascending
+// order) over the unknown symbols they hold (in ascending order of column).
+of_status_t ml_stage::eliminate(uint32_t nb_rows, const uint32_t *local, uint32_t nb_cols) {
+  of_array<uint32_t> system_start, system_cols;
+  of_array<void *> values;
+  if (!system_rows_.allocate(nb_rows) || !system_start.allocate(nb_rows + size_t{1}) ||
+      !system_cols.allocate(start_[r_]) || !values.allocate_zeroed(nb_cols))
+    return OF_STATUS_FATAL_ERROR;
+  uint32_t rows = 0, entries = 0;
+  for (uint32_t i = 0; i < r_; ++i) {
+    if (left_[i] == 0) continue;
+    system_rows_[rows] = i;
+    system_start[rows++] = entries;
+    for (const uint32_t *c = row_begin(i); c != row_end(i); ++c)
+      if (present(i, *c)) system_cols[entries++] = local[*c];
+  }
+  system_start[rows] = entries;
+  const of_mod2rows system{rows, system_start.get(), system_cols.get()};
+  const of_status_t status =
+      of_inactivation_solve(&system, nb_cols, rhs_of, this, len_, values.get(), nullptr);
+  if (status != OF_STATUS_OK) return status;
+  uint32_t j = 0;
+  for (uint32_t c = 0; c < n_; ++c) {
+    if (local[c] == kNotLeft) continue;
+    const uint32_t esi = esi_of(c);
+    // Repair symbols are not kept.
+    if (esi >= k_) {
+      of_free(values[j++]);
+      continue;
+    }
+    cb_->encoding_symbols_tab[esi] = values[j++];
+    ++cb_->nb_source_symbol_ready;
+  }
+  return of_linear_binary_code_is_complete(cb_) ? OF_STATUS_OK : OF_STATUS_FAILURE;
+}
+
+of_status_t ml_stage::run() {
+  if (!take_snapshot()) return OF_STATUS_FATAL_ERROR;
+  of_status_t status = substitute_known_symbols();
+  if (status != OF_STATUS_OK) return status;
+  if (of_linear_binary_code_is_complete(cb_)) return write_back();
+  // What is left: the rows that still have entries, over the columns still
+  // in them, all of unknown symbols once every known one is substituted.
+  of_array<uint32_t> local;
+  if (!local.allocate(n_)) return OF_STATUS_FATAL_ERROR;
+  uint32_t rows = 0, cols = 0;
+  for (uint32_t i = 0; i < r_; ++i) rows += left_[i] != 0;
+  for (uint32_t c = 0; c < n_; ++c) local[c] = left_in_some_row(c) ? cols++ : kNotLeft;
+  cb_->remain_rows = rows;
+  cb_->remain_cols = cols;
+  const char *why = nullptr;
+  if (cols == 0)
+    why = "%s: Failure, initial matrix is now empty, ofcb->remain_cols==0\n";
+  else if (rows < cols)
+    why = "%s: Failure, fewer rows than columns, ofcb->remain_rows (%d) < ofcb->remain_cols (%d)\n";
+  if (why != nullptr) {
+    if (of_verbosity_level() != 0) {
+      std::printf(why, "of_linear_binary_code_create_simplified_linear_system",
+                  static_cast<int>(rows), static_cast<int>(cols));
+      std::fflush(stdout);
+    }
+    status = write_back();
+    return status == OF_STATUS_OK ? OF_STATUS_FAILURE : status;
+  }
+  // Elimination consumes the equations.
+  of_mod2sparse_free(cb_->pchk_matrix);
+  of_free(cb_->pchk_matrix);
+  cb_->pchk_matrix = nullptr;
+  return eliminate(rows, local.get(), cols);
 }
 
 }  // namespace
 
-of_status_t of_linear_binary_code_prepar_linear_system(of_linear_binary_code_cb *ofcb) {
-  const uint32_t r = ofcb->nb_repair_symbols;
-  const uint32_t n = ofcb->nb_total_symbols;
-  if (ofcb->index_rows == nullptr)
-    ofcb->index_rows = static_cast<uint32_t *>(of_malloc(sizeof(uint32_t) * (r ? r : 1)));
-  if (ofcb->index_cols == nullptr)
-    ofcb->index_cols = static_cast<uint32_t *>(of_malloc(sizeof(uint32_t) * (n ? n : 1)));
-  if (ofcb->index_rows == nullptr || ofcb->index_cols == nullptr) return OF_STATUS_FATAL_ERROR;
-  for (uint32_t i = 0; i < r; ++i) ofcb->index_rows[i] = i;
-  for (uint32_t j = 0; j < n; ++j) ofcb->index_cols[j] = j;
-  ofcb->remain_rows = r;
-  ofcb->remain_cols = n;
-  for (uint32_t i = 0; i < r; ++i) {
-    const auto weight = static_cast<uint16_t>(of_mod2sparse_weight_row(ofcb->pchk_matrix, i));
-    ofcb->tab_nb_enc_symbols_per_equ[i] = weight;
-    ofcb->tab_nb_unknown_symbols[i] = weight;
-  }
-  return OF_STATUS_OK;
-}
-
-of_status_t of_linear_binary_code_simplify_linear_system_with_a_symbol(
-    of_linear_binary_code_cb *ofcb, const void *new_symbol, uint32_t new_symbol_esi) {
-  if (nothing_to_substitute(ofcb, new_symbol_esi)) return OF_STATUS_OK;
-  of_mod2sparse *m = ofcb->pchk_matrix;
-  const uint32_t k = ofcb->nb_source_symbols;
-  const uint32_t len = ofcb->encoding_symbol_length;
-  void **tab = ofcb->encoding_symbols_tab;
-  of_stack<column_walk> walks;
-  const uint32_t first_col = of_linear_binary_code_col_of_esi(ofcb, new_symbol_esi);
-  if (!walks.push({first_col, new_symbol, of_mod2sparse_first_in_col(m, first_col)}))
-    return OF_STATUS_FATAL_ERROR;
-  while (!walks.empty()) {
-    column_walk &walk = walks.top();
-    if (of_mod2sparse_at_end(walk.next)) {
-      --ofcb->remain_cols;
-      walks.pop();
-      continue;
-    }
-    of_mod2entry *e = walk.next;
-    walk.next = of_mod2sparse_next_in_col(e);
-    const void *value = walk.value;
-    const auto row = static_cast<uint32_t>(of_mod2sparse_row(e));
-    void *&constant = ofcb->tab_const_term_of_equ[row];
-    if (constant != nullptr) {
-      of_add_to_symbol(constant, value, len);
-    } else {
-      constant = of_malloc(of_linear_binary_code_alloc_size(ofcb));
-      if (constant == nullptr) return OF_STATUS_FATAL_ERROR;
-      std::memcpy(constant, value, len);
-    }
-    drop_entry(ofcb, e);
-    if (ofcb->tab_nb_unknown_symbols[row] != 1) continue;
-    --ofcb->remain_rows;
-    of_mod2entry *last = of_mod2sparse_first_in_row(m, row);
-    if (of_mod2sparse_at_end(last)) continue;
-    const uint32_t col = static_cast<uint32_t>(of_mod2sparse_col(last));
-    const uint32_t esi = of_linear_binary_code_esi_of_col(ofcb, col);
-    // A known symbol still in the row is substituted in its own turn.
-    if (tab[esi] != nullptr) continue;
-    void *buf = buffer_for(ofcb, esi);
-    if (buf == nullptr) return OF_STATUS_FATAL_ERROR;
-    std::memcpy(buf, constant, len);
-    if (esi >= k) of_linear_binary_code_announce_repair_symbol(ofcb, buf, esi);
-    tab[esi] = buf;
-    of_free(constant);
-    constant = nullptr;
-    drop_entry(ofcb, last);
-    if (esi < k)
-      ++ofcb->nb_source_symbol_ready;
-    else
-      ++ofcb->nb_repair_symbol_ready;
-    if (!nothing_to_substitute(ofcb, esi) &&
-        !walks.push({col, buf, of_mod2sparse_first_in_col(m, col)}))
-      return OF_STATUS_FATAL_ERROR;
-  }
-  return OF_STATUS_OK;
-}
-
-of_status_t of_linear_binary_code_create_simplified_linear_system(of_linear_binary_code_cb *ofcb) {
-  const uint32_t r = ofcb->nb_repair_symbols;
-  const uint32_t n = ofcb->nb_total_symbols;
-  of_mod2sparse *m = ofcb->pchk_matrix;
-  ofcb->remain_rows = 0;
-  ofcb->remain_cols = 0;
-  // index_cols gets room for every column, whatever the ready counters say.
-  if (ofcb->index_rows == nullptr)
-    ofcb->index_rows = static_cast<uint32_t *>(of_malloc(sizeof(uint32_t) * (r ? r : 1)));
-  if (ofcb->index_cols == nullptr)
-    ofcb->index_cols = static_cast<uint32_t *>(of_malloc(sizeof(uint32_t) * (n ? n : 1)));
-  auto *row_map = static_cast<uint32_t *>(of_malloc(sizeof(uint32_t) * (r ? r : 1)));
-  auto *col_map = static_cast<uint32_t *>(of_malloc(sizeof(uint32_t) * (n ? n : 1)));
-  of_status_t status = OF_STATUS_OK;
-  if (ofcb->index_rows == nullptr || ofcb->index_cols == nullptr || row_map == nullptr ||
-      col_map == nullptr)
-    status = OF_STATUS_FATAL_ERROR;
-  if (status == OF_STATUS_OK) {
-    for (uint32_t j = 0; j < n; ++j) {
-      if (of_mod2sparse_empty_col(m, j)) continue;
-      col_map[j] = ofcb->remain_cols;
-      ofcb->index_cols[ofcb->remain_cols++] = j;
-    }
-    for (uint32_t i = 0; i < r; ++i) {
-      if (of_mod2sparse_empty_row(m, i)) continue;
-      row_map[i] = ofcb->remain_rows;
-      ofcb->index_rows[ofcb->remain_rows++] = i;
-    }
-    if (ofcb->remain_cols == 0) {
-      if (of_verbosity_level() != 0) {
-        std::printf("%s: Failure, initial matrix is now empty, ofcb->remain_cols==0\n",
-                    "of_linear_binary_code_create_simplified_linear_system");
-        std::fflush(stdout);
-      }
-      status = OF_STATUS_FAILURE;
-    } else if (ofcb->remain_rows < ofcb->remain_cols) {
-      if (of_verbosity_level() != 0) {
-        std::printf(
-            "%s: Failure, fewer rows than columns, ofcb->remain_rows (%d) < ofcb->remain_cols "
-            "(%d)\n",
-            "of_linear_binary_code_create_simplified_linear_system",
-            static_cast<int>(ofcb->remain_rows), static_cast<int>(ofcb->remain_cols));
-        std::fflush(stdout);
-      }
-      status = OF_STATUS_FAILURE;
-    }
-  }
-  if (status == OF_STATUS_OK) {
-    // Only the rows that are left: empty ones would play no part.
-    of_mod2sparse *s = of_mod2sparse_allocate(ofcb->remain_rows, ofcb->remain_cols);
-    if (s == nullptr) {
-      status = OF_STATUS_FATAL_ERROR;
-    } else {
-      ofcb->pchk_matrix_simplified = s;
-      if (!of_mod2sparse_copy_filled_matrix(m, s, row_map, col_map)) status = OF_STATUS_FATAL_ERROR;
-    }
-  }
-  of_free(row_map);
-  of_free(col_map);
-  if (status == OF_STATUS_OK) {
-    of_mod2sparse_free(m);
-    of_free(m);
-    ofcb->pchk_matrix = nullptr;
-    return OF_STATUS_OK;
-  }
-  of_free(ofcb->index_rows);
-  of_free(ofcb->index_cols);
-  ofcb->index_rows = nullptr;
-  ofcb->index_cols = nullptr;
-  if (ofcb->pchk_matrix_simplified != nullptr) {
-    of_mod2sparse_free(ofcb->pchk_matrix_simplified);
-    of_free(ofcb->pchk_matrix_simplified);
-    ofcb->pchk_matrix_simplified = nullptr;
-  }
-  return status;
-}
-
 of_status_t of_linear_binary_code_finish_decoding_with_ml(of_linear_binary_code_cb *ofcb) {
-  if (ofcb->pchk_matrix == nullptr || ofcb->encoding_symbols_tab == nullptr ||
-      ofcb->tab_const_term_of_equ == nullptr || ofcb->tmp_tab_symbols == nullptr)
+  if (ofcb->pchk_matrix == nullptr || ofcb->pchk_rows.start == nullptr ||
+      ofcb->encoding_symbols_tab == nullptr || ofcb->tab_const_term_of_equ == nullptr ||
+      ofcb->tab_nb_enc_symbols_per_equ == nullptr || ofcb->tab_nb_unknown_symbols == nullptr ||
+      ofcb->tab_nb_equ_for_repair == nullptr || ofcb->tmp_tab_symbols == nullptr)
     return OF_STATUS_ERROR;
-  const uint32_t k = ofcb->nb_source_symbols;
-  const uint32_t r = ofcb->nb_repair_symbols;
-  void **tab = ofcb->encoding_symbols_tab;
-  of_status_t status = of_linear_binary_code_prepar_linear_system(ofcb);
-  for (uint32_t esi = 0; esi < k && status == OF_STATUS_OK; ++esi)
-    if (tab[esi] != nullptr)
-      status = of_linear_binary_code_simplify_linear_system_with_a_symbol(ofcb, tab[esi], esi);
-  if (status != OF_STATUS_OK) return status;
-  // Repair symbols in a random order, so that no part of the staircase is
-  // always favoured.
-  auto *order = static_cast<uint32_t *>(of_malloc(sizeof(uint32_t) * (r ? r : 1)));
-  if (order == nullptr) return OF_STATUS_FATAL_ERROR;
-  for (uint32_t i = 0; i < r; ++i) order[i] = i;
-  for (uint32_t i = 0; i < r; ++i)
-    std::swap(order[i], order[static_cast<uint32_t>(std::rand()) % r]);
-  for (uint32_t i = 0; i < r && status == OF_STATUS_OK; ++i)
-    if (tab[k + order[i]] != nullptr)
-      status = of_linear_binary_code_simplify_linear_system_with_a_symbol(ofcb, tab[k + order[i]],
-                                                                          k + order[i]);
-  of_free(order);
-  if (status != OF_STATUS_OK) return status;
-  if (of_linear_binary_code_is_complete(ofcb)) return OF_STATUS_OK;
-
-  status = of_linear_binary_code_create_simplified_linear_system(ofcb);
-  if (status != OF_STATUS_OK) return status;
-  const uint32_t rows = ofcb->remain_rows;
-  const uint32_t cols = ofcb->remain_cols;
-  of_mod2dense *dense = of_mod2dense_allocate(rows, cols);
-  if (dense != nullptr) of_mod2sparse_to_dense(ofcb->pchk_matrix_simplified, dense);
-  of_mod2sparse_free(ofcb->pchk_matrix_simplified);
-  of_free(ofcb->pchk_matrix_simplified);
-  ofcb->pchk_matrix_simplified = nullptr;
-  auto **constant_tab = static_cast<void **>(of_calloc(rows, sizeof(void *)));
-  auto **variable_tab = static_cast<void **>(of_calloc(cols, sizeof(void *)));
-  if (dense == nullptr || constant_tab == nullptr || variable_tab == nullptr) {
-    of_mod2dense_free(dense);
-    of_free(constant_tab);
-    of_free(variable_tab);
-    return OF_STATUS_FATAL_ERROR;
+  ml_stage stage(ofcb);
+  const of_status_t status = stage.run();
+  // After a fatal error nothing more may be fed: the equations may be part
+  // way through the substitution.
+  if (status == OF_STATUS_FATAL_ERROR && ofcb->pchk_matrix != nullptr) {
+    of_mod2sparse_free(ofcb->pchk_matrix);
+    of_free(ofcb->pchk_matrix);
+    ofcb->pchk_matrix = nullptr;
   }
-  for (uint32_t i = 0; i < rows; ++i) {
-    void *&constant = ofcb->tab_const_term_of_equ[ofcb->index_rows[i]];
-    constant_tab[i] = constant;
-    constant = nullptr;
-  }
-  status = of_linear_binary_code_solve_dense_system(ofcb, dense, constant_tab, variable_tab);
-  if (status == OF_STATUS_OK) {
-    for (uint32_t i = 0; i < cols; ++i) {
-      const uint32_t col = ofcb->index_cols[i];
-      if (col < r) continue;  // repair symbols are not kept
-      const uint32_t esi = col - r;
-      if (tab[esi] != nullptr) continue;
-      tab[esi] = variable_tab[i];
-      variable_tab[i] = nullptr;
-      ++ofcb->nb_source_symbol_ready;
-    }
-    if (!of_linear_binary_code_is_complete(ofcb)) status = OF_STATUS_FAILURE;
-  }
-  release_symbols(constant_tab, rows);
-  release_symbols(variable_tab, cols);
-  of_free(constant_tab);
-  of_free(variable_tab);
-  of_mod2dense_free(dense);
   return status;
 }

@@ -39,6 +39,7 @@ class of_stack {
   // Drops the items from index size on.
   void truncate(uint32_t size) { size_ = size; }
   T &operator[](uint32_t i) { return items_[i]; }
+  T *data() { return items_; }
 
  private:
   T *items_ = nullptr;

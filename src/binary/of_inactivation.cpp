@@ -199,40 +199,72 @@ bool pivot_search::remove(uint32_t col) {
 // ---------------------------------------------------------------------------
 // The symbols.
 
-// Frees the first `count` buffers of `values` and sets them to none.
-void free_symbols(void **values, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) {
-    of_free(values[i]);
-    values[i] = nullptr;
-  }
-}
+constexpr uint32_t kUnread = UINT32_MAX;
 
-// Buffers of ours that go when the solution is done, whatever its outcome.
-struct scratch_symbols {
-  of_array<void *> items;
-  uint32_t count = 0;
-  bool allocate(uint32_t n) {
-    count = n;
-    if (!items.allocate_zeroed(n)) {
-      count = 0;
-      return false;
+// Symbol-sized scratch buffers, carved from blocks of ours and recycled as
+// soon as they are no longer needed, so that a solution touches little fresh
+// memory and seldom calls the allocator. Everything goes with the pool.
+class symbol_pool {
+ public:
+  explicit symbol_pool(uint32_t symbol_size)
+      : slot_((std::max<size_t>(symbol_size, sizeof(void *)) + kAlign - 1) / kAlign * kAlign) {}
+  symbol_pool(const symbol_pool &) = delete;
+  symbol_pool &operator=(const symbol_pool &) = delete;
+  ~symbol_pool() {
+    while (blocks_ != nullptr) {
+      void *next = nullptr;
+      std::memcpy(&next, blocks_, sizeof next);
+      of_free(blocks_);
+      blocks_ = next;
     }
+  }
+  // None when memory is short.
+  void *take() {
+    if (free_ == nullptr && !grow()) return nullptr;
+    void *slot = free_;
+    std::memcpy(&free_, slot, sizeof free_);
+    return slot;
+  }
+  void give_back(void *slot) {
+    std::memcpy(slot, &free_, sizeof free_);
+    free_ = slot;
+  }
+
+ private:
+  static constexpr size_t kAlign = 64;
+  static constexpr size_t kSlotsPerBlock = 32;
+  // A block: the link to the next block, then slots from the first aligned
+  // address on.
+  bool grow() {
+    auto *block =
+        static_cast<unsigned char *>(of_malloc(sizeof(void *) + kAlign + kSlotsPerBlock * slot_));
+    if (block == nullptr) return false;
+    std::memcpy(block, &blocks_, sizeof blocks_);
+    blocks_ = block;
+    const auto first = reinterpret_cast<uintptr_t>(block + sizeof(void *));
+    unsigned char *slot = block + sizeof(void *) + (kAlign - first % kAlign) % kAlign;
+    for (size_t i = 0; i < kSlotsPerBlock; ++i, slot += slot_) give_back(slot);
     return true;
   }
-  ~scratch_symbols() { free_symbols(items.get(), count); }
+
+  size_t slot_;
+  void *blocks_ = nullptr;
+  void *free_ = nullptr;
 };
 
 class solver {
  public:
   solver(const of_mod2rows *rows, uint32_t n_cols, of_rhs_fn rhs, void *context,
-         uint32_t symbol_size, void **values)
+         uint32_t symbol_size, const uint8_t *wanted, void **values)
       : rows_(rows),
         n_cols_(n_cols),
         rhs_(rhs),
         context_(context),
         len_(symbol_size),
+        wanted_(wanted),
         values_(values),
-        search_(rows, n_cols) {}
+        search_(rows, n_cols),
+        pool_(symbol_size) {}
 
   of_status_t run(of_inactivation_stats *stats);
 
@@ -244,16 +276,31 @@ class solver {
   void inactive_part(uint32_t row, uint32_t skip_col, uint64_t *out);
   of_status_t choose_dense_rows();
   bool invert_dense_system();
+  bool find_last_readers();
   bool compute_symbols();
-  void *new_symbol() { return of_malloc(len_ != 0 ? len_ : 1); }
+  bool wanted(uint32_t col) const { return wanted_ == nullptr || wanted_[col] != 0; }
+  // A wanted unknown's buffer will be the caller's; any other is scratch.
+  void *new_value(uint32_t col) {
+    return wanted(col) ? of_malloc(len_ != 0 ? len_ : 1) : pool_.take();
+  }
+  // Gives back the unwanted values of the solved unknowns that row `row`
+  // reads for the last time at step `step`.
+  void release_read_values(uint32_t row, uint32_t step);
+  void drop_values(bool all);
 
   const of_mod2rows *rows_;
   uint32_t n_cols_;
   of_rhs_fn rhs_;
   void *context_;
   uint32_t len_;
+  const uint8_t *wanted_;
   void **values_;
   pivot_search search_;
+  symbol_pool pool_;
+  // Per solved unknown, the last step that reads its value without its
+  // inactive part (pivot i, or pivot count + dense equation a); per pivot, the
+  // last pivot that reads its inactive part. kUnread when none.
+  of_array<uint32_t> value_last_read_, part_last_read_;
   bit_matrix pivot_parts_;         // per pivot, its unknown's inactive part
   of_array<uint32_t> dense_rows_;  // the equations of the dense system
   bit_matrix inverse_;             // of the dense system, t rows of t bits
@@ -340,69 +387,124 @@ bool solver::invert_dense_system() {
   return true;
 }
 
+bool solver::find_last_readers() {
+  const uint32_t m = search_.nb_pivots();
+  if (!value_last_read_.allocate(n_cols_) || !part_last_read_.allocate(m)) return false;
+  for (uint32_t c = 0; c < n_cols_; ++c) value_last_read_[c] = kUnread;
+  for (uint32_t i = 0; i < m; ++i) part_last_read_[i] = kUnread;
+  auto note_readers = [&](uint32_t row, uint32_t skip_col, uint32_t step, bool reads_parts) {
+    for (const uint32_t *c = row_begin(row); c != row_end(row); ++c) {
+      if (*c == skip_col || search_.state(*c) != kSolved) continue;
+      value_last_read_[*c] = step;
+      if (reads_parts) part_last_read_[search_.order(*c)] = step;
+    }
+  };
+  for (uint32_t i = 0; i < m; ++i)
+    note_readers(search_.pivot_row(i), search_.pivot_col(i), i, true);
+  for (uint32_t a = 0; a < search_.nb_inactive(); ++a)
+    note_readers(dense_rows_[a], n_cols_, m + a, false);
+  return true;
+}
+
+void solver::release_read_values(uint32_t row, uint32_t step) {
+  for (const uint32_t *c = row_begin(row); c != row_end(row); ++c) {
+    if (search_.state(*c) != kSolved || value_last_read_[*c] != step || wanted(*c)) continue;
+    pool_.give_back(values_[*c]);
+    values_[*c] = nullptr;
+  }
+}
+
 bool solver::compute_symbols() {
   const uint32_t m = search_.nb_pivots();
   const uint32_t t = search_.nb_inactive();
+  if (!find_last_readers()) return false;
   // Each pivot's unknown without its inactive part, from its equation's
-  // right-hand side and the pivots solved before it.
+  // right-hand side and the pivots solved before it; not at all for an
+  // unwanted unknown that nothing reads.
   for (uint32_t i = 0; i < m; ++i) {
     const uint32_t col = search_.pivot_col(i);
     const uint32_t row = search_.pivot_row(i);
-    values_[col] = new_symbol();
+    if (!wanted(col) && value_last_read_[col] == kUnread) continue;
+    values_[col] = new_value(col);
     if (values_[col] == nullptr) return false;
     of_symbol_sum sum(values_[col], len_, false);
     rhs_(context_, row, &sum);
     for (const uint32_t *c = row_begin(row); c != row_end(row); ++c)
       if (*c != col && search_.state(*c) == kSolved) sum.add(values_[*c]);
     sum.finish();
+    release_read_values(row, i);
   }
   if (t == 0) return true;
   // The dense system's right-hand sides, likewise.
-  scratch_symbols dense_rhs;
+  of_array<void *> dense_rhs;
   if (!dense_rhs.allocate(t)) return false;
   for (uint32_t a = 0; a < t; ++a) {
     const uint32_t row = dense_rows_[a];
-    dense_rhs.items[a] = new_symbol();
-    if (dense_rhs.items[a] == nullptr) return false;
-    of_symbol_sum sum(dense_rhs.items[a], len_, false);
+    dense_rhs[a] = pool_.take();
+    if (dense_rhs[a] == nullptr) return false;
+    of_symbol_sum sum(dense_rhs[a], len_, false);
     rhs_(context_, row, &sum);
     for (const uint32_t *c = row_begin(row); c != row_end(row); ++c)
       if (search_.state(*c) == kSolved) sum.add(values_[*c]);
     sum.finish();
+    release_read_values(row, m + a);
   }
   for (uint32_t j = 0; j < t; ++j) {
     const uint32_t col = search_.inactive_col(j);
-    values_[col] = new_symbol();
+    values_[col] = new_value(col);
     if (values_[col] == nullptr) return false;
     of_symbol_sum sum(values_[col], len_, false);
     const uint64_t *row = inverse_.row(j);
     for (uint32_t s = 0; s < t; ++s)
-      if (test_bit(row, s)) sum.add(dense_rhs.items[s]);
+      if (test_bit(row, s)) sum.add(dense_rhs[s]);
     sum.finish();
   }
+  for (uint32_t a = 0; a < t; ++a) pool_.give_back(dense_rhs[a]);
   // Each pivot's inactive part, from the inactive unknowns and the parts of
-  // the pivots solved before it, added to its unknown. A pivot whose part is
-  // zero needs none.
-  scratch_symbols parts;
-  if (!parts.allocate(m)) return false;
+  // the pivots solved before it, added to its unknown when wanted. A zero
+  // part needs no buffer, and one that nothing reads none either.
+  of_array<void *> parts;
+  if (!parts.allocate_zeroed(m)) return false;
   for (uint32_t i = 0; i < m; ++i) {
-    if (is_zero(pivot_parts_.row(i), pivot_parts_.n_words)) continue;
     const uint32_t col = search_.pivot_col(i);
+    if (is_zero(pivot_parts_.row(i), pivot_parts_.n_words)) continue;
+    if (!wanted(col) && part_last_read_[i] == kUnread) continue;
     const uint32_t row = search_.pivot_row(i);
-    parts.items[i] = new_symbol();
-    if (parts.items[i] == nullptr) return false;
-    of_symbol_sum sum(parts.items[i], len_, false);
+    parts[i] = pool_.take();
+    if (parts[i] == nullptr) return false;
+    of_symbol_sum sum(parts[i], len_, false);
     for (const uint32_t *c = row_begin(row); c != row_end(row); ++c) {
       if (*c == col) continue;
       if (search_.state(*c) == kInactive)
         sum.add(values_[*c]);
-      else if (parts.items[search_.order(*c)] != nullptr)
-        sum.add(parts.items[search_.order(*c)]);
+      else if (parts[search_.order(*c)] != nullptr)
+        sum.add(parts[search_.order(*c)]);
     }
     sum.finish();
-    of_add_to_symbol(values_[col], parts.items[i], len_);
+    if (wanted(col)) of_add_to_symbol(values_[col], parts[i], len_);
+    for (const uint32_t *c = row_begin(row); c != row_end(row); ++c) {
+      if (*c == col || search_.state(*c) != kSolved) continue;
+      const uint32_t j = search_.order(*c);
+      if (part_last_read_[j] == i && parts[j] != nullptr) {
+        pool_.give_back(parts[j]);
+        parts[j] = nullptr;
+      }
+    }
+    if (part_last_read_[i] == kUnread) {
+      pool_.give_back(parts[i]);
+      parts[i] = nullptr;
+    }
   }
   return true;
+}
+
+// Leaves the caller only the wanted values, or none at all when `all`.
+void solver::drop_values(bool all) {
+  for (uint32_t c = 0; c < n_cols_; ++c) {
+    if (wanted(c) && !all) continue;
+    if (wanted(c)) of_free(values_[c]);
+    values_[c] = nullptr;
+  }
 }
 
 of_status_t solver::run(of_inactivation_stats *stats) {
@@ -420,18 +522,17 @@ of_status_t solver::run(of_inactivation_stats *stats) {
     inactive_part(search_.pivot_row(i), search_.pivot_col(i), pivot_parts_.row(i));
   const of_status_t status = choose_dense_rows();
   if (status != OF_STATUS_OK) return status;
-  if (!invert_dense_system() || !compute_symbols()) {
-    free_symbols(values_, n_cols_);
-    return OF_STATUS_FATAL_ERROR;
-  }
-  return OF_STATUS_OK;
+  const bool done = invert_dense_system() && compute_symbols();
+  // Scratch values go with the pool.
+  drop_values(!done);
+  return done ? OF_STATUS_OK : OF_STATUS_FATAL_ERROR;
 }
 
 }  // namespace
 
 of_status_t of_inactivation_solve(const of_mod2rows *rows, uint32_t n_cols, of_rhs_fn rhs,
-                                  void *context, uint32_t symbol_size, void **values,
-                                  of_inactivation_stats *stats) {
-  solver s(rows, n_cols, rhs, context, symbol_size, values);
+                                  void *context, uint32_t symbol_size, const uint8_t *wanted,
+                                  void **values, of_inactivation_stats *stats) {
+  solver s(rows, n_cols, rhs, context, symbol_size, wanted, values);
   return s.run(stats);
 }

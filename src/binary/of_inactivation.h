@@ -37,15 +37,17 @@ struct of_inactivation_stats {
 // Solves the system of rows->n_rows equations over n_cols unknowns: equation
 // i states that the unknowns rows->cols[rows->start[i]] .. (distinct, each
 // below n_cols) sum to its right-hand side. On OF_STATUS_OK each values[c]
-// (n_cols slots, none on entry) holds unknown c in a buffer of ours
-// (of_malloc, symbol_size bytes), which the caller then owns.
+// (n_cols slots, none on entry) of a wanted unknown (wanted[c] non-zero, or
+// every one when wanted is none) holds it in a buffer of ours (of_malloc,
+// symbol_size bytes), which the caller then owns; the others stay none, and
+// their values are computed only as far as the wanted ones need them.
 // OF_STATUS_FAILURE when the equations do not determine every unknown (their
 // rank is below n_cols): no right-hand side has been read.
 // OF_STATUS_FATAL_ERROR when memory is short. On failure values stays all
 // none and nothing of ours is left allocated. stats, when given, is filled
 // on success and on OF_STATUS_FAILURE.
 of_status_t of_inactivation_solve(const of_mod2rows *rows, uint32_t n_cols, of_rhs_fn rhs,
-                                  void *context, uint32_t symbol_size, void **values,
-                                  of_inactivation_stats *stats);
+                                  void *context, uint32_t symbol_size, const uint8_t *wanted,
+                                  void **values, of_inactivation_stats *stats);
 
 #endif  // ZVFEC_BINARY_OF_INACTIVATION_H

@@ -269,9 +269,14 @@ bool ml_stage::left_in_some_row(uint32_t col) const {
 of_status_t ml_stage::eliminate(uint32_t nb_rows, const uint32_t *local, uint32_t nb_cols) {
   of_array<uint32_t> system_start, system_cols;
   of_array<void *> values;
+  of_array<uint8_t> wanted;
   if (!system_rows_.allocate(nb_rows) || !system_start.allocate(nb_rows + size_t{1}) ||
-      !system_cols.allocate(start_[r_]) || !values.allocate_zeroed(nb_cols))
+      !system_cols.allocate(start_[r_]) || !values.allocate_zeroed(nb_cols) ||
+      !wanted.allocate(nb_cols))
     return OF_STATUS_FATAL_ERROR;
+  // Repair symbols are not kept.
+  for (uint32_t c = 0; c < n_; ++c)
+    if (local[c] != kNotLeft) wanted[local[c]] = c >= r_;
   uint32_t rows = 0, entries = 0;
   for (uint32_t i = 0; i < r_; ++i) {
     if (left_[i] == 0) continue;
@@ -282,19 +287,12 @@ of_status_t ml_stage::eliminate(uint32_t nb_rows, const uint32_t *local, uint32_
   }
   system_start[rows] = entries;
   const of_mod2rows system{rows, system_start.get(), system_cols.get()};
-  const of_status_t status =
-      of_inactivation_solve(&system, nb_cols, rhs_of, this, len_, values.get(), nullptr);
+  const of_status_t status = of_inactivation_solve(&system, nb_cols, rhs_of, this, len_,
+                                                   wanted.get(), values.get(), nullptr);
   if (status != OF_STATUS_OK) return status;
-  uint32_t j = 0;
-  for (uint32_t c = 0; c < n_; ++c) {
+  for (uint32_t c = r_; c < n_; ++c) {
     if (local[c] == kNotLeft) continue;
-    const uint32_t esi = esi_of(c);
-    // Repair symbols are not kept.
-    if (esi >= k_) {
-      of_free(values[j++]);
-      continue;
-    }
-    cb_->encoding_symbols_tab[esi] = values[j++];
+    cb_->encoding_symbols_tab[esi_of(c)] = values[local[c]];
     ++cb_->nb_source_symbol_ready;
   }
   return of_linear_binary_code_is_complete(cb_) ? OF_STATUS_OK : OF_STATUS_FAILURE;

@@ -78,9 +78,10 @@ System random_system(std::mt19937 &rng, uint32_t rows, uint32_t cols, uint32_t d
 
 // Random systems, sparse as the decoder's and dense enough to need many
 // inactive unknowns, square and with spare equations, of full rank and of
-// too low a rank: the solver gives back every unknown exactly when the
-// equations have full column rank, and otherwise fails without reading a
-// right-hand side or leaving a buffer behind.
+// too low a rank: the solver gives back every wanted unknown exactly when
+// the equations have full column rank (and nothing of the others), and
+// otherwise fails without reading a right-hand side or leaving a buffer
+// behind.
 TEST(InactivationSolve, SolvesExactlyTheSystemsOfFullColumnRank) {
   std::mt19937 rng(9);
   const uint32_t len = 11;
@@ -95,12 +96,21 @@ TEST(InactivationSolve, SolvesExactlyTheSystemsOfFullColumnRank) {
     System s = random_system(rng, rows, cols, density, len);
     const of_mod2rows rows_of = s.rows();
     std::vector<void *> values(cols, nullptr);
+    // Every other round only some unknowns are wanted back.
+    std::vector<uint8_t> wanted(cols, 1);
+    if (round % 2 != 0)
+      for (auto &w : wanted) w = static_cast<uint8_t>(rng() % 2);
+    const uint8_t *wanted_flags = round % 2 != 0 ? wanted.data() : nullptr;
     of_inactivation_stats stats{};
-    const of_status_t st =
-        of_inactivation_solve(&rows_of, cols, System::rhs, &s, len, values.data(), &stats);
+    const of_status_t st = of_inactivation_solve(&rows_of, cols, System::rhs, &s, len, wanted_flags,
+                                                 values.data(), &stats);
     if (rank_of(s.a, cols) == cols) {
       ASSERT_EQ(st, OF_STATUS_OK) << round;
       for (uint32_t j = 0; j < cols; ++j) {
+        if (wanted[j] == 0) {
+          ASSERT_EQ(values[j], nullptr) << round << " x" << j;
+          continue;
+        }
         ASSERT_NE(values[j], nullptr) << round << " x" << j;
         ASSERT_EQ(std::memcmp(values[j], s.x[j].data(), len), 0) << round << " x" << j;
       }
@@ -134,26 +144,33 @@ TEST(InactivationSolve, AnyAllocationFailureIsFatalAndLeavesNothing) {
     // Every stage is met: some unknowns are set aside.
     std::vector<void *> values(s.cols, nullptr);
     of_inactivation_stats stats{};
-    ASSERT_EQ(
-        of_inactivation_solve(&rows_of, s.cols, System::rhs, &s, s.len, values.data(), &stats),
-        OF_STATUS_OK);
+    ASSERT_EQ(of_inactivation_solve(&rows_of, s.cols, System::rhs, &s, s.len, nullptr,
+                                    values.data(), &stats),
+              OF_STATUS_OK);
     for (void *p : values) of_free(p);
     ASSERT_GT(stats.nb_inactive, 1u);
   }
+  // Unknowns wanted back and unknowns solved only for their sake.
+  std::vector<uint8_t> wanted(s.cols);
+  for (uint32_t j = 0; j < s.cols; ++j) wanted[j] = static_cast<uint8_t>(j % 2);
   int failures = 0;
   for (long nth = 0;; ++nth) {
     std::vector<void *> values(s.cols, nullptr);
     of_fail_nth_allocation(nth);
-    const of_status_t st =
-        of_inactivation_solve(&rows_of, s.cols, System::rhs, &s, s.len, values.data(), nullptr);
+    const of_status_t st = of_inactivation_solve(&rows_of, s.cols, System::rhs, &s, s.len,
+                                                 wanted.data(), values.data(), nullptr);
     const long calls = of_fail_nth_allocation(-1);
     if (st == OF_STATUS_FATAL_ERROR) {
       ++failures;
       for (void *p : values) EXPECT_EQ(p, nullptr) << nth;
     } else {
       ASSERT_EQ(st, OF_STATUS_OK) << nth;
-      for (uint32_t j = 0; j < s.cols; ++j)
-        EXPECT_EQ(std::memcmp(values[j], s.x[j].data(), s.len), 0) << nth;
+      for (uint32_t j = 0; j < s.cols; ++j) {
+        if (wanted[j] == 0)
+          EXPECT_EQ(values[j], nullptr) << nth;
+        else
+          EXPECT_EQ(std::memcmp(values[j], s.x[j].data(), s.len), 0) << nth;
+      }
     }
     for (void *p : values) of_free(p);
     if (nth >= calls) break;

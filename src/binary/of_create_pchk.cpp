@@ -31,17 +31,33 @@ int64_t of_place_evenboth(of_mod2sparse *m, uint32_t nb_row, uint32_t col_start,
   auto *u = static_cast<uint32_t *>(of_malloc(t * sizeof(uint32_t)));
   if (u == nullptr) return -1;
   for (uint64_t h = t; h-- > 0;) u[h] = static_cast<uint32_t>(h % nb_row);
+  // The rows placed in the current column so far: while that column had no
+  // entry before, they are all it holds, and looking them up here spares a
+  // walk through the matrix for every draw.
+  auto *placed_rows = static_cast<uint32_t *>(of_malloc(sizeof(uint32_t) * left_degree));
+  if (placed_rows == nullptr) {
+    of_free(u);
+    return -1;
+  }
   uint64_t used = 0;
   int64_t uneven = 0;
-  for (uint32_t j = col_start; j < col_end; ++j) {
-    for (uint32_t placed = 0; placed < left_degree; ++placed) {
+  bool ok = true;
+  for (uint32_t j = col_start; j < col_end && ok; ++j) {
+    const bool was_empty = of_mod2sparse_empty_col(m, j);
+    auto in_column = [&](uint64_t row, uint32_t placed) {
+      if (!was_empty) return present(m, row, j);
+      for (uint32_t p = 0; p < placed; ++p)
+        if (placed_rows[p] == row) return true;
+      return false;
+    };
+    for (uint32_t placed = 0; placed < left_degree && ok; ++placed) {
       uint64_t i = used;
-      while (i < t && present(m, u[i], j)) ++i;
-      bool ok;
+      while (i < t && in_column(u[i], placed)) ++i;
       if (i < t) {
         do {
           i = used + of_rfc5170_draw(rng, t - used);
-        } while (present(m, u[i], j));
+        } while (in_column(u[i], placed));
+        placed_rows[placed] = u[i];
         ok = put(m, u[i], j);
         u[i] = u[used];
         ++used;
@@ -50,17 +66,15 @@ int64_t of_place_evenboth(of_mod2sparse *m, uint32_t nb_row, uint32_t col_start,
         ++uneven;
         do {
           i = of_rfc5170_draw(rng, nb_row);
-        } while (present(m, i, j));
+        } while (in_column(i, placed));
+        placed_rows[placed] = static_cast<uint32_t>(i);
         ok = put(m, i, j);
-      }
-      if (!ok) {
-        of_free(u);
-        return -1;
       }
     }
   }
+  of_free(placed_rows);
   of_free(u);
-  return uneven;
+  return ok ? uneven : -1;
 }
 
 int64_t of_complete_sparse_rows(of_mod2sparse *m, uint32_t nb_row, uint32_t col_start,
@@ -72,8 +86,10 @@ int64_t of_complete_sparse_rows(of_mod2sparse *m, uint32_t nb_row, uint32_t col_
       if (!put(m, i, col_start + of_rfc5170_draw(rng, nb_col))) return -1;
       ++added;
     }
-    if (of_mod2sparse_weight_row(m, i) == 1 && nb_col >= 2) {
-      const auto taken = static_cast<uint64_t>(of_mod2sparse_first_in_row(m, i)->col);
+    // One entry: the first is also the last.
+    const of_mod2entry *first = of_mod2sparse_first_in_row(m, i);
+    if (first == of_mod2sparse_last_in_row(m, i) && nb_col >= 2) {
+      const auto taken = static_cast<uint64_t>(first->col);
       uint64_t j;
       do {
         j = col_start + of_rfc5170_draw(rng, nb_col);

@@ -32,27 +32,32 @@ bool of_mod2dense_to_sparse(const of_mod2dense *m, of_mod2sparse *r) {
 
 bool of_mod2sparse_to_rows(of_mod2sparse *m, of_mod2rows *r) {
   const auto n_rows = static_cast<uint32_t>(m->n_rows);
+  const auto n_cols = static_cast<uint32_t>(m->n_cols);
   r->n_rows = n_rows;
-  r->start = static_cast<uint32_t *>(of_malloc(sizeof(uint32_t) * (n_rows + size_t{1})));
+  r->start = static_cast<uint32_t *>(of_calloc(n_rows + size_t{1}, sizeof(uint32_t)));
   r->cols = nullptr;
   if (r->start == nullptr) return false;
-  uint32_t count = 0;
-  for (uint32_t i = 0; i < n_rows; ++i) {
-    r->start[i] = count;
-    count += of_mod2sparse_weight_row(m, i);
-  }
-  r->start[n_rows] = count;
+  // Walks down the columns, whose entries the builders allocate side by side,
+  // rather than along the rows; columns in ascending order leave every row
+  // in ascending order too.
+  for (uint32_t j = 0; j < n_cols; ++j)
+    for (of_mod2entry *e = of_mod2sparse_first_in_col(m, j); !of_mod2sparse_at_end(e);
+         e = of_mod2sparse_next_in_col(e))
+      ++r->start[of_mod2sparse_row(e) + 1];
+  for (uint32_t i = 0; i < n_rows; ++i) r->start[i + 1] += r->start[i];
+  const uint32_t count = r->start[n_rows];
   r->cols = static_cast<uint32_t *>(of_malloc(sizeof(uint32_t) * (count != 0 ? count : 1)));
   if (r->cols == nullptr) {
     of_mod2rows_free(r);
     return false;
   }
-  uint32_t *out = r->cols;
-  for (uint32_t i = 0; i < n_rows; ++i) {
-    for (of_mod2entry *e = of_mod2sparse_first_in_row(m, i); !of_mod2sparse_at_end(e);
-         e = of_mod2sparse_next_in_row(e))
-      *out++ = static_cast<uint32_t>(of_mod2sparse_col(e));
-  }
+  // start[i] serves as row i's fill position, then is moved back.
+  for (uint32_t j = 0; j < n_cols; ++j)
+    for (of_mod2entry *e = of_mod2sparse_first_in_col(m, j); !of_mod2sparse_at_end(e);
+         e = of_mod2sparse_next_in_col(e))
+      r->cols[r->start[of_mod2sparse_row(e)]++] = j;
+  for (uint32_t i = n_rows; i > 0; --i) r->start[i] = r->start[i - 1];
+  r->start[0] = 0;
   return true;
 }
 

@@ -20,17 +20,18 @@ struct work {
   of_stack<pending_rows> lists;
 };
 
-void fold_known_symbols(of_linear_binary_code_cb *ofcb, uint32_t row) {
+// Adds every known symbol still in row's equation to its constant term
+// through `sum`, and deletes its entry.
+void fold_known_symbols(of_linear_binary_code_cb *ofcb, uint32_t row, of_symbol_sum *sum) {
   const uint32_t k = ofcb->nb_source_symbols;
   void **tab = ofcb->encoding_symbols_tab;
-  void *constant = ofcb->tab_const_term_of_equ[row];
   of_mod2sparse *m = ofcb->pchk_matrix;
   for (of_mod2entry *e = of_mod2sparse_first_in_row(m, row); !of_mod2sparse_at_end(e);) {
     of_mod2entry *next = of_mod2sparse_next_in_row(e);
     const uint32_t esi =
         of_linear_binary_code_esi_of_col(ofcb, static_cast<uint32_t>(of_mod2sparse_col(e)));
     if (tab[esi] != nullptr) {
-      of_add_to_symbol(constant, tab[esi], ofcb->encoding_symbol_length);
+      sum->add(tab[esi]);
       of_mod2sparse_delete(m, e);
       --ofcb->tab_nb_enc_symbols_per_equ[row];
       if (esi >= k) --ofcb->tab_nb_equ_for_repair[esi - k];
@@ -75,19 +76,23 @@ of_status_t substitute(of_linear_binary_code_cb *ofcb, const void *symbol, uint3
     --ofcb->tab_nb_unknown_symbols[row];
     // An equation gets a constant term only once it is down to one unknown;
     // until then the entries of its known symbols wait in the matrix.
-    if (constant == nullptr && ofcb->tab_nb_unknown_symbols[row] == 1) {
-      constant = of_calloc(1, of_linear_binary_code_alloc_size(ofcb));
+    const bool fresh = constant == nullptr && ofcb->tab_nb_unknown_symbols[row] == 1;
+    if (fresh) {
+      constant = of_malloc(of_linear_binary_code_alloc_size(ofcb));
       if (constant == nullptr) {
         status = OF_STATUS_FATAL_ERROR;
         break;
       }
     }
     if (constant != nullptr) {
-      if (ofcb->tab_nb_enc_symbols_per_equ[row] > 1) of_add_to_symbol(constant, symbol, len);
+      // All the symbols folded in at once, in one pass over the constant.
+      of_symbol_sum sum(constant, len, !fresh);
+      if (ofcb->tab_nb_enc_symbols_per_equ[row] > 1) sum.add(symbol);
       of_mod2sparse_delete(m, e);
       --ofcb->tab_nb_enc_symbols_per_equ[row];
       if (repair) --ofcb->tab_nb_equ_for_repair[esi - k];
-      fold_known_symbols(ofcb, row);
+      fold_known_symbols(ofcb, row, &sum);
+      sum.finish();
     }
     if (ofcb->tab_nb_enc_symbols_per_equ[row] == 1 && !w.rows.push(row)) {
       status = OF_STATUS_FATAL_ERROR;

@@ -1,6 +1,7 @@
 #include "binary/of_inactivation.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
@@ -20,9 +21,22 @@ uint32_t words_for(uint32_t cols) {
   return (cols + 64 * kBlockWords - 1) / (64 * kBlockWords) * kBlockWords;
 }
 
+// The eight statements of a block are spelt out: compilers at -O2 pair them
+// into vector XORs, which they do not for an inner loop.
 void xor_words(uint64_t *__restrict dst, const uint64_t *__restrict src, uint32_t n_words) {
-  for (uint32_t w = 0; w < n_words; w += kBlockWords)
-    for (uint32_t j = 0; j < kBlockWords; ++j) dst[w + j] ^= src[w + j];
+  static_assert(kBlockWords == 8);
+  for (uint32_t w = 0; w < n_words; w += kBlockWords) {
+    uint64_t *d = dst + w;
+    const uint64_t *s = src + w;
+    d[0] ^= s[0];
+    d[1] ^= s[1];
+    d[2] ^= s[2];
+    d[3] ^= s[3];
+    d[4] ^= s[4];
+    d[5] ^= s[5];
+    d[6] ^= s[6];
+    d[7] ^= s[7];
+  }
 }
 
 bool test_bit(const uint64_t *row, uint32_t c) { return (row[c >> 6] >> (c & 63)) & 1; }
@@ -276,6 +290,7 @@ class solver {
   void inactive_part(uint32_t row, uint32_t skip_col, uint64_t *out);
   of_status_t choose_dense_rows();
   bool invert_dense_system();
+  bool apply_inverse(void *const *rhs);
   bool find_last_readers();
   bool compute_symbols();
   bool wanted(uint32_t col) const { return wanted_ == nullptr || wanted_[col] != 0; }
@@ -387,6 +402,91 @@ bool solver::invert_dense_system() {
   return true;
 }
 
+// The byte of row `row` for right-hand sides 8 g .. 8 g + 7.
+uint8_t byte_of(const uint64_t *row, uint32_t g) {
+  return static_cast<uint8_t>(row[g / 8] >> (g % 8 * 8));
+}
+
+// Inactive unknown j is the sum of the dense right-hand sides that row j of
+// the inverse names, about t / 2 of them. Past some size it is cheaper to
+// take the right-hand sides eight at a time: a table of the 255 non-zero
+// sums of each eight (built one XOR of two symbols per entry), and each
+// unknown adds one entry per eight instead of up to eight symbols. The tables
+// of kGroupsPerPass eights are built at a time and summed in one pass over
+// each unknown. Whichever way needs fewer symbol reads is taken.
+bool solver::apply_inverse(void *const *rhs) {
+  const uint32_t t = search_.nb_inactive();
+  const uint32_t groups = (t + 7) / 8;
+  constexpr uint32_t kGroupsPerPass = 8;
+  uint64_t direct = 0, grouped = 0;
+  for (uint32_t j = 0; j < t; ++j) {
+    const uint64_t *row = inverse_.row(j);
+    for (uint32_t g = 0; g < groups; ++g) {
+      direct += static_cast<uint32_t>(std::popcount(byte_of(row, g)));
+      grouped += byte_of(row, g) != 0;
+    }
+  }
+  grouped += uint64_t{groups} * 255 * 2 + uint64_t{t} * 2 * ((groups - 1) / kGroupsPerPass);
+  if (direct <= grouped) {
+    for (uint32_t j = 0; j < t; ++j) {
+      of_symbol_sum sum(values_[search_.inactive_col(j)], len_, false);
+      const uint64_t *row = inverse_.row(j);
+      for (uint32_t a = 0; a < t; ++a)
+        if (test_bit(row, a)) sum.add(rhs[a]);
+      sum.finish();
+    }
+    return true;
+  }
+  // table[256 g + mask]: the sum of the right-hand sides of group g that
+  // mask names; a single one is the right-hand side itself.
+  of_array<const void *> table;
+  if (!table.allocate_zeroed(size_t{256} * kGroupsPerPass)) return false;
+  bool ok = true;
+  for (uint32_t first = 0; first < groups && ok; first += kGroupsPerPass) {
+    const uint32_t last = std::min(groups, first + kGroupsPerPass);
+    for (uint32_t g = first; g < last && ok; ++g) {
+      const void **sums = table.get() + size_t{256} * (g - first);
+      const uint32_t size = std::min<uint32_t>(8, t - 8 * g);
+      for (uint32_t mask = 1; mask < (1u << size); ++mask) {
+        const uint32_t low = static_cast<uint32_t>(std::countr_zero(mask));
+        if (mask == (1u << low)) {
+          sums[mask] = rhs[8 * g + low];
+          continue;
+        }
+        void *sum = pool_.take();
+        if (sum == nullptr) {
+          ok = false;
+          break;
+        }
+        of_symbol_sum both(sum, len_, false);
+        both.add(sums[mask & (mask - 1)]);
+        both.add(rhs[8 * g + low]);
+        both.finish();
+        sums[mask] = sum;
+      }
+    }
+    for (uint32_t j = 0; j < t && ok; ++j) {
+      of_symbol_sum sum(values_[search_.inactive_col(j)], len_, first != 0);
+      const uint64_t *row = inverse_.row(j);
+      for (uint32_t g = first; g < last; ++g) {
+        const uint8_t mask = byte_of(row, g);
+        if (mask != 0) sum.add(table[size_t{256} * (g - first) + mask]);
+      }
+      sum.finish();
+    }
+    // Back to the pool: every sum of two or more.
+    for (uint32_t g = first; g < last; ++g) {
+      const void **sums = table.get() + size_t{256} * (g - first);
+      for (uint32_t mask = 1; mask < 256; ++mask) {
+        if ((mask & (mask - 1)) != 0 && sums[mask] != nullptr)
+          pool_.give_back(const_cast<void *>(sums[mask]));
+        sums[mask] = nullptr;
+      }
+    }
+  }
+  return ok;
+}
+
 bool solver::find_last_readers() {
   const uint32_t m = search_.nb_pivots();
   if (!value_last_read_.allocate(n_cols_) || !part_last_read_.allocate(m)) return false;
@@ -453,12 +553,8 @@ bool solver::compute_symbols() {
     const uint32_t col = search_.inactive_col(j);
     values_[col] = new_value(col);
     if (values_[col] == nullptr) return false;
-    of_symbol_sum sum(values_[col], len_, false);
-    const uint64_t *row = inverse_.row(j);
-    for (uint32_t s = 0; s < t; ++s)
-      if (test_bit(row, s)) sum.add(dense_rhs[s]);
-    sum.finish();
   }
+  if (!apply_inverse(dense_rhs.get())) return false;
   for (uint32_t a = 0; a < t; ++a) pool_.give_back(dense_rhs[a]);
   // Each pivot's inactive part, from the inactive unknowns and the parts of
   // the pivots solved before it, added to its unknown when wanted. A zero

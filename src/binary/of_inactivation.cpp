@@ -120,23 +120,13 @@ class pivot_search {
 
 bool pivot_search::run() {
   const uint32_t n_rows = rows_->n_rows;
-  if (!col_start_.allocate_zeroed(n_cols_ + size_t{1}) ||
-      !col_rows_.allocate(rows_->start[n_rows]) || !degree_.allocate(n_rows) ||
-      !used_.allocate_zeroed(n_rows) || !state_.allocate_zeroed(n_cols_) ||
-      !order_.allocate(n_cols_) || !pairs_.allocate_zeroed(n_cols_) ||
-      !pivot_row_.allocate(n_cols_) || !pivot_col_.allocate(n_cols_) ||
-      !inactive_col_.allocate(n_cols_))
+  if (!col_start_.allocate(n_cols_ + size_t{1}) || !col_rows_.allocate(rows_->start[n_rows]) ||
+      !degree_.allocate(n_rows) || !used_.allocate_zeroed(n_rows) ||
+      !state_.allocate_zeroed(n_cols_) || !order_.allocate(n_cols_) ||
+      !pairs_.allocate_zeroed(n_cols_) || !pivot_row_.allocate(n_cols_) ||
+      !pivot_col_.allocate(n_cols_) || !inactive_col_.allocate(n_cols_))
     return false;
-  // Column lists, rows ascending.
-  for (uint32_t e = 0; e < rows_->start[n_rows]; ++e) ++col_start_[rows_->cols[e] + 1];
-  for (uint32_t c = 0; c < n_cols_; ++c) col_start_[c + 1] += col_start_[c];
-  {
-    of_array<uint32_t> fill;
-    if (!fill.allocate(n_cols_)) return false;
-    std::memcpy(fill.get(), col_start_.get(), sizeof(uint32_t) * n_cols_);
-    for (uint32_t i = 0; i < n_rows; ++i)
-      for (const uint32_t *c = row_begin(i); c != row_end(i); ++c) col_rows_[fill[*c]++] = i;
-  }
+  of_mod2rows_to_columns(rows_, n_cols_, col_start_.get(), col_rows_.get());
   for (uint32_t i = 0; i < n_rows; ++i) {
     degree_[i] = static_cast<uint32_t>(row_end(i) - row_begin(i));
     if (degree_[i] == 1 && !degree_one_.push(i)) return false;

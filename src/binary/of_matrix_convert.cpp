@@ -1,5 +1,7 @@
 #include "binary/of_matrix_convert.h"
 
+#include <cstring>
+
 #include "zvfec/codec_session.h"
 
 void of_mod2sparse_to_dense(of_mod2sparse *m, of_mod2dense *r) {
@@ -59,6 +61,19 @@ bool of_mod2sparse_to_rows(of_mod2sparse *m, of_mod2rows *r) {
   for (uint32_t i = n_rows; i > 0; --i) r->start[i] = r->start[i - 1];
   r->start[0] = 0;
   return true;
+}
+
+void of_mod2rows_to_columns(const of_mod2rows *r, uint32_t n_cols, uint32_t *col_start,
+                            uint32_t *col_rows) {
+  const uint32_t count = r->start[r->n_rows];
+  std::memset(col_start, 0, sizeof(uint32_t) * (n_cols + size_t{1}));
+  for (uint32_t e = 0; e < count; ++e) ++col_start[r->cols[e] + 1];
+  for (uint32_t j = 0; j < n_cols; ++j) col_start[j + 1] += col_start[j];
+  // col_start[j] serves as column j's fill position, then is moved back.
+  for (uint32_t i = 0; i < r->n_rows; ++i)
+    for (uint32_t e = r->start[i]; e < r->start[i + 1]; ++e) col_rows[col_start[r->cols[e]]++] = i;
+  for (uint32_t j = n_cols; j > 0; --j) col_start[j] = col_start[j - 1];
+  col_start[0] = 0;
 }
 
 void of_mod2rows_free(of_mod2rows *r) {

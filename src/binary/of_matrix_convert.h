@@ -30,6 +30,13 @@ struct of_mod2rows {
 // arrays none, when memory is short.
 bool of_mod2sparse_to_rows(of_mod2sparse *m, of_mod2rows *r);
 
+// The same entries by column: col_start (n_cols + 1 slots) and col_rows
+// (r->start[r->n_rows] slots) get column j's rows, ascending, at
+// col_rows[col_start[j]] .. col_rows[col_start[j + 1] - 1]. Every column
+// number in r is below n_cols.
+void of_mod2rows_to_columns(const of_mod2rows *r, uint32_t n_cols, uint32_t *col_start,
+                            uint32_t *col_rows);
+
 // Frees both arrays and sets them to none. Accepts a record never filled.
 void of_mod2rows_free(of_mod2rows *r);
 

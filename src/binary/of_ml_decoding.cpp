@@ -74,7 +74,7 @@ bool ml_stage::take_snapshot() {
   of_mod2sparse *m = cb_->pchk_matrix;
   const of_mod2rows &built = cb_->pchk_rows;
   if (!start_.allocate(r_ + size_t{1}) || !left_.allocate(r_) || !walked_.allocate_zeroed(n_) ||
-      !col_start_.allocate_zeroed(n_ + size_t{1}))
+      !col_start_.allocate(n_ + size_t{1}))
     return false;
   // Entries are only ever deleted, so a row with as many as it was built
   // with is still as built.
@@ -100,14 +100,8 @@ bool ml_stage::take_snapshot() {
     }
     left_[i] = start_[i + 1] - start_[i];
   }
-  // Column lists, rows ascending as in the matrix.
-  for (uint32_t e = 0; e < count; ++e) ++col_start_[cols_[e] + 1];
-  for (uint32_t c = 0; c < n_; ++c) col_start_[c + 1] += col_start_[c];
-  of_array<uint32_t> fill;
-  if (!fill.allocate(n_)) return false;
-  std::memcpy(fill.get(), col_start_.get(), sizeof(uint32_t) * n_);
-  for (uint32_t i = 0; i < r_; ++i)
-    for (const uint32_t *c = row_begin(i); c != row_end(i); ++c) col_rows_[fill[*c]++] = i;
+  const of_mod2rows rows{r_, start_.get(), cols_.get()};
+  of_mod2rows_to_columns(&rows, n_, col_start_.get(), col_rows_.get());
   return true;
 }
 

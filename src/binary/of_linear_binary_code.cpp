@@ -52,10 +52,8 @@ of_status_t of_linear_binary_code_set_up(of_linear_binary_code_cb *ofcb,
     ofcb->tab_const_term_of_equ = static_cast<void **>(of_calloc(r, sizeof(void *)));
     ofcb->tab_nb_equ_for_repair = static_cast<uint16_t *>(of_calloc(r, sizeof(uint16_t)));
     ofcb->tab_nb_enc_symbols_per_equ = static_cast<uint16_t *>(of_calloc(r, sizeof(uint16_t)));
-    ofcb->tmp_tab_symbols = static_cast<void **>(of_calloc(n, sizeof(void *)));
     if (ofcb->tab_nb_unknown_symbols == nullptr || ofcb->tab_const_term_of_equ == nullptr ||
-        ofcb->tab_nb_equ_for_repair == nullptr || ofcb->tab_nb_enc_symbols_per_equ == nullptr ||
-        ofcb->tmp_tab_symbols == nullptr)
+        ofcb->tab_nb_equ_for_repair == nullptr || ofcb->tab_nb_enc_symbols_per_equ == nullptr)
       return OF_STATUS_FATAL_ERROR;
     const of_mod2rows &rows = ofcb->pchk_rows;
     for (uint32_t i = 0; i < r; ++i) {

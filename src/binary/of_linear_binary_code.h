@@ -32,10 +32,11 @@ struct of_linear_binary_code_cb {
   of_symbol_stats_op_t *stats_xor;  // not maintained, stays none
   uint32_t nb_source_symbol_ready;
   uint32_t nb_repair_symbol_ready;
-  // Maximum-likelihood stage: row and column i of the simplified system are
-  // original row index_rows[i] and column index_cols[i].
+  // Elimination (of_ml_decoding.h) works on index arrays of its own: these
+  // three are never filled, and released when set.
   uint32_t *index_rows;
   uint32_t *index_cols;
+  // The unknowns and equations that the substitution left to elimination.
   uint32_t remain_cols;
   uint32_t remain_rows;
   of_mod2sparse *pchk_matrix_simplified;
@@ -51,7 +52,7 @@ struct of_linear_binary_code_cb {
   // Per repair symbol, the equations that still contain it.
   uint16_t *tab_nb_equ_for_repair;
   void **repair_symbols_values;  // not used
-  // Scratch list (n entries) for batched XORs.
+  // Not used (sums of symbols collect their inputs themselves): none, 0.
   void **tmp_tab_symbols;
   uint16_t nb_tmp_symbols;
   // Known symbols by ESI, none where unknown. Source symbols handed in by the

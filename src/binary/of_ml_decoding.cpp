@@ -333,7 +333,7 @@ of_status_t of_linear_binary_code_finish_decoding_with_ml(of_linear_binary_code_
   if (ofcb->pchk_matrix == nullptr || ofcb->pchk_rows.start == nullptr ||
       ofcb->encoding_symbols_tab == nullptr || ofcb->tab_const_term_of_equ == nullptr ||
       ofcb->tab_nb_enc_symbols_per_equ == nullptr || ofcb->tab_nb_unknown_symbols == nullptr ||
-      ofcb->tab_nb_equ_for_repair == nullptr || ofcb->tmp_tab_symbols == nullptr)
+      ofcb->tab_nb_equ_for_repair == nullptr)
     return OF_STATUS_ERROR;
   ml_stage stage(ofcb);
   const of_status_t status = stage.run();

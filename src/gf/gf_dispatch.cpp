@@ -56,18 +56,6 @@ constexpr int kVectorSetCount = sizeof kVectorSets / sizeof kVectorSets[0];
 
 // ---- the self-check ----
 
-// Carry-less product reduced by a degree-`bits` polynomial, independent of any
-// table, for the check's constants.
-uint8_t slow_mul(unsigned a, unsigned b, unsigned poly, unsigned bits) {
-  unsigned product = 0;
-  for (unsigned i = 0; i < bits; ++i) {
-    if (b & (1u << i)) product ^= a;
-    a <<= 1;
-    if (a & (1u << bits)) a ^= poly;
-  }
-  return static_cast<uint8_t>(product);
-}
-
 // Constants of GF(2^8) under both polynomials in use, and of packed GF(2^4).
 struct CheckConstants {
   gf_mul_const c[8 * 3];
@@ -76,11 +64,11 @@ struct CheckConstants {
     for (int i = 0; i < 8; ++i) {
       uint8_t a[256], b[256], p[256];
       for (unsigned x = 0; x < 256; ++x) {
-        a[x] = slow_mul(picks[i], x, 0x11D, 8);
-        b[x] = slow_mul(picks[i], x, 0x14D, 8);
+        a[x] = gf_slow_mul(picks[i], x, 0x11D, 8);
+        b[x] = gf_slow_mul(picks[i], x, 0x14D, 8);
         const unsigned g = picks[i] & 15;
-        p[x] =
-            static_cast<uint8_t>(slow_mul(g, x >> 4, 0x13, 4) << 4 | slow_mul(g, x & 15, 0x13, 4));
+        p[x] = static_cast<uint8_t>(gf_slow_mul(g, x >> 4, 0x13, 4) << 4 |
+                                    gf_slow_mul(g, x & 15, 0x13, 4));
       }
       c[i] = gf_mul_const_from_row(a);
       c[8 + i] = gf_mul_const_from_row(b);

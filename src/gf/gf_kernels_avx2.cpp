@@ -1,21 +1,11 @@
 // AVX2: 32 bytes per step; a product is two 16-entry table lookups (vpshufb)
 // on the low and high nibble of each byte, the tables broadcast to both lanes.
 // Compiled with -mavx2.
-#include <immintrin.h>
-
-#include "gf/gf_kernels_impl.h"
+#include "gf/gf_kernels_ymm.h"
 
 namespace {
 
-struct Avx2 {
-  using reg = __m256i;
-  static constexpr size_t width = 32;
-  static constexpr bool masked = false;
-  static reg load(const uint8_t *p) { return _mm256_loadu_si256(reinterpret_cast<const reg *>(p)); }
-  static void store(uint8_t *p, reg v) { _mm256_storeu_si256(reinterpret_cast<reg *>(p), v); }
-  static reg zero() { return _mm256_setzero_si256(); }
-  static reg bxor(reg a, reg b) { return _mm256_xor_si256(a, b); }
-
+struct Avx2 : Ymm {
   using coef = const gf_mul_const *;
   static coef coef_of(const gf_mul_const *c) { return c; }
   struct split {

@@ -1,20 +1,10 @@
 // AVX2 with GFNI: 32 bytes per step, one GF(2) affine transform per product.
 // Compiled with -mavx2 -mgfni.
-#include <immintrin.h>
-
-#include "gf/gf_kernels_impl.h"
+#include "gf/gf_kernels_ymm.h"
 
 namespace {
 
-struct Avx2Gfni {
-  using reg = __m256i;
-  static constexpr size_t width = 32;
-  static constexpr bool masked = false;
-  static reg load(const uint8_t *p) { return _mm256_loadu_si256(reinterpret_cast<const reg *>(p)); }
-  static void store(uint8_t *p, reg v) { _mm256_storeu_si256(reinterpret_cast<reg *>(p), v); }
-  static reg zero() { return _mm256_setzero_si256(); }
-  static reg bxor(reg a, reg b) { return _mm256_xor_si256(a, b); }
-
+struct Avx2Gfni : Ymm {
   using coef = long long;
   static coef coef_of(const gf_mul_const *c) { return static_cast<long long>(c->affine); }
   using split = reg;

@@ -40,6 +40,19 @@ constexpr gf_mul_const gf_mul_const_from_row(const uint8_t *row) {
   return c;
 }
 
+// The product of a and b in GF(2^bits) modulo poly, carry-less and without any
+// table: the definition that the tables and kernels are built and checked
+// against.
+constexpr uint8_t gf_slow_mul(unsigned a, unsigned b, unsigned poly, unsigned bits) {
+  unsigned product = 0;
+  for (unsigned i = 0; i < bits; ++i) {
+    if (b & (1u << i)) product ^= a;
+    a <<= 1;
+    if (a & (1u << bits)) a ^= poly;
+  }
+  return static_cast<uint8_t>(product);
+}
+
 // c * x for one byte, by the nibble tables.
 constexpr uint8_t gf_mul_const_apply(const gf_mul_const &c, uint8_t x) {
   return static_cast<uint8_t>(c.lo[x & 15] ^ c.hi[x >> 4]);

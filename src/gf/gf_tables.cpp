@@ -4,16 +4,9 @@
 
 namespace {
 
-// Carry-less product reduced by the field polynomial; only run by the
-// compiler while it fills the tables.
+// Only run by the compiler while it fills the tables.
 constexpr gf slow_mul(unsigned a, unsigned b, unsigned poly, unsigned bits) {
-  unsigned product = 0;
-  for (unsigned i = 0; i < bits; ++i) {
-    if (b & (1u << i)) product ^= a;
-    a <<= 1;
-    if (a & (1u << bits)) a ^= poly;
-  }
-  return static_cast<gf>(product);
+  return gf_slow_mul(a, b, poly, bits);
 }
 
 template <unsigned Bits, unsigned Poly>

@@ -28,10 +28,10 @@
  * Threads. The library starts no threads. Separate handles may be used from
  * any number of threads at once; one handle is used by one thread at a time.
  * They share only constant tables and a cache of Reed-Solomon matrices
- * (video version 1) that a brief lock guards. The process-wide settings (the log callback and the log
- * level) may be changed at any time from any thread; a log line goes to the
- * callback registered when it was formatted, which may run on any thread that
- * calls the library.
+ * (video version 1) that a brief lock guards. The process-wide settings (the
+ * log callback and the log level) may be changed at any time from any
+ * thread; a log line goes to the callback registered when it was formatted,
+ * which may run on any thread that calls the library.
  */
 #ifndef ZV_RSFEC_H
 #define ZV_RSFEC_H

@@ -35,9 +35,8 @@ of_status_t of_create_codec_instance(of_session_t **ses, of_codec_id_t codec_id,
   *ses = nullptr;
   const of_codec_ops *ops = of_codec_ops_for(codec_id);
   if (ops == nullptr) return OF_STATUS_FATAL_ERROR;
-  auto *cb = static_cast<of_cb_t *>(
-      of_calloc(1, ops->control_block_size > sizeof(of_cb_t) ? ops->control_block_size
-                                                               : sizeof(of_cb_t)));
+  auto *cb = static_cast<of_cb_t *>(of_calloc(
+      1, ops->control_block_size > sizeof(of_cb_t) ? ops->control_block_size : sizeof(of_cb_t)));
   if (cb == nullptr) return OF_STATUS_FATAL_ERROR;
   cb->codec_type = codec_type;
   cb->codec_id = codec_id;

@@ -62,6 +62,7 @@ enum {
   ZVFEC_STREAM_E_LENGTH = -211,   /* length does not match the symbol length */
   ZVFEC_STREAM_E_FULL = -212,     /* its group already holds all the FEC packets it may */
   ZVFEC_STREAM_E_TOO_LONG = -213, /* a media packet too long for a 16-bit symbol length */
+  ZVFEC_STREAM_E_CONFLICT = -214, /* FEC packets of one group rebuild different packets */
   ZVFEC_STREAM_E_TOO_FEW = -100   /* fewer than k symbols (the media API's own code) */
 };
 
@@ -229,7 +230,7 @@ typedef struct zvfec_stream_receiver_stats {
   uint64_t fec_refused;          /* malformed, forged or excess FEC packets, dropped */
   uint64_t recovered;            /* packets handed out */
   uint64_t unrecoverable_groups; /* groups released with media still missing */
-  uint64_t decode_failures;      /* decodes the media API refused with enough symbols */
+  uint64_t decode_failures;      /* decodes refused (media API) or contradicted (_E_CONFLICT) */
   uint64_t rejected;             /* decoded packets that filled no gap, dropped */
   uint64_t evicted;              /* packets released early because of max_packets */
   uint64_t held;                 /* packets held now */
@@ -252,8 +253,8 @@ zvfec_stream_receiver *zvfec_stream_receiver_new(const zvfec_stream_receiver_con
 void zvfec_stream_receiver_free(zvfec_stream_receiver *receiver); /* NULL is ignored */
 
 /* Makes FEC packets of SSRC fec_ssrc protect media SSRC media_ssrc. Without it
- * an FEC SSRC protects zvfec_stream_fec_ssrc's inverse of itself, or, when no
- * media packet of that SSRC was seen and exactly one media SSRC was, that one. */
+ * FEC SSRC f protects media SSRC zvfec_stream_fec_ssrc(f) (the derivation is
+ * its own inverse). */
 int zvfec_stream_receiver_map_ssrc(zvfec_stream_receiver *receiver, uint32_t fec_ssrc,
                                    uint32_t media_ssrc);
 

@@ -228,33 +228,56 @@ GroupCodec::Decoded GroupCodec::decode(const zvfec_stream_fec_header &hdr,
   return out;
 }
 
-GroupCodec::Decoded GroupCodec::decode_sparing(const zvfec_stream_fec_header &hdr,
+GroupCodec::Decoded GroupCodec::decode_checked(const zvfec_stream_fec_header &hdr,
                                                std::span<const ByteView> media,
                                                std::span<const ByteView> fec, std::uint32_t ssrc) {
-  auto gaps = [&] {
-    std::size_t present = 0;
-    std::vector<bool> have(static_cast<std::size_t>(hdr.k), false);
-    for (const auto &m : media) {
-      const auto rtp = parse_rtp(m);
-      if (!rtp || rtp->ssrc != ssrc || m.size() + 2 > static_cast<std::size_t>(hdr.symbol_len))
-        continue;
-      const std::size_t off = static_cast<std::uint16_t>(rtp->seq - hdr.base_seq);
-      if (off < have.size() && !have[off]) have[off] = true, ++present;
-    }
-    return have.size() - present;
-  }();
-  Decoded d = decode(hdr, media, fec, ssrc);
-  if (d.packets.size() >= gaps || d.code == ZVFEC_STREAM_E_TOO_FEW || fec.size() < 2) return d;
-  for (std::size_t skip = 0; skip < fec.size() && d.packets.size() < gaps; ++skip) {
-    std::vector<ByteView> rest(fec.begin(), fec.end());
-    rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(skip));
-    auto retry = decode(hdr, media, rest, ssrc);
-    if (retry.packets.size() > d.packets.size()) {
-      retry.rejected += d.rejected;
-      d = std::move(retry);
-    }
+  // The gaps: media packets of the group decode() would not count as present.
+  std::vector<bool> have(static_cast<std::size_t>(std::max(hdr.k, 0)), false);
+  for (const auto &m : media) {
+    const auto rtp = parse_rtp(m);
+    if (!rtp || rtp->ssrc != ssrc || m.size() + 2 > static_cast<std::size_t>(hdr.symbol_len))
+      continue;
+    const std::size_t off = static_cast<std::uint16_t>(rtp->seq - hdr.base_seq);
+    if (off < have.size()) have[off] = true;
   }
-  return d;
+  const auto need = static_cast<std::size_t>(std::count(have.begin(), have.end(), false));
+  if (need == 0 || fec.size() <= need) return decode(hdr, media, fec, ssrc);
+
+  // Exactly `need` FEC packets per decode, one choice after another: any two
+  // choices of genuine symbols rebuild the same packets, so a forged symbol
+  // shows as a disagreement, and then nothing is handed out.
+  constexpr int kMaxChoices = 24;
+  std::vector<std::size_t> pick(need);
+  for (std::size_t i = 0; i < need; ++i) pick[i] = i;
+  std::optional<Decoded> agreed;
+  int rejected = 0, last_code = ZVFEC_STREAM_E_TOO_FEW;
+  for (int n = 0; n < kMaxChoices; ++n) {
+    std::vector<ByteView> chosen;
+    for (auto i : pick) chosen.push_back(fec[i]);
+    auto d = decode(hdr, media, chosen, ssrc);
+    rejected += d.rejected;
+    if (d.code != ZVFEC_STREAM_E_TOO_FEW) last_code = d.code;
+    if (d.packets.size() == need) {
+      if (!agreed) {
+        agreed = std::move(d);
+      } else if (agreed->packets != d.packets) {
+        Decoded conflict;
+        conflict.code = ZVFEC_STREAM_E_CONFLICT;
+        conflict.rejected = rejected;
+        return conflict;
+      }
+    }
+    // The next choice of need indices out of fec.size(), in lexicographic order.
+    std::size_t i = need;
+    while (i > 0 && pick[i - 1] == fec.size() - need + i - 1) --i;
+    if (i == 0) break;
+    ++pick[i - 1];
+    for (std::size_t j = i; j < need; ++j) pick[j] = pick[j - 1] + 1;
+  }
+  Decoded out = agreed ? std::move(*agreed) : Decoded{};
+  if (!agreed) out.code = last_code;
+  out.rejected = rejected;
+  return out;
 }
 
 }  // namespace zv::stream

@@ -73,10 +73,15 @@ class GroupCodec {
   Decoded decode(const zvfec_stream_fec_header &hdr, std::span<const ByteView> media,
                  std::span<const ByteView> fec, std::uint32_t ssrc);
 
-  // decode, and when the media API cannot fill every gap with all the FEC
-  // packets (one forged symbol spoils a whole decode), again without each FEC
-  // packet in turn; the attempt that fills most gaps wins.
-  Decoded decode_sparing(const zvfec_stream_fec_header &hdr, std::span<const ByteView> media,
+  // decode, checked against the spare FEC packets when there are more than
+  // gaps: the group is decoded from several choices of FEC packets (at most
+  // 24), and what they rebuild is handed out only when every choice that
+  // rebuilds all gaps agrees (else code ZVFEC_STREAM_E_CONFLICT). One forged
+  // symbol thus neither spoils a group that has spares nor passes as media.
+  // With no spare there is nothing to check against: a forgery that keeps the
+  // FEC header and changes only bytes of the repair symbol cannot be told from
+  // a real packet (the wire format carries no authentication).
+  Decoded decode_checked(const zvfec_stream_fec_header &hdr, std::span<const ByteView> media,
                          std::span<const ByteView> fec, std::uint32_t ssrc);
 
  private:

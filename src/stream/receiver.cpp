@@ -6,13 +6,13 @@
 namespace zv::stream {
 
 std::int64_t Receiver::Stream::nearest(std::uint16_t seq) const {
-  if (!seen) return (std::int64_t{1} << 32) + seq;
+  if (!anchored) return (std::int64_t{1} << 32) + seq;
   return last_ext + static_cast<std::int16_t>(static_cast<std::uint16_t>(seq - last_ext));
 }
 
 std::int64_t Receiver::Stream::extend(std::uint16_t seq) {
   last_ext = nearest(seq);
-  seen = true;
+  seen = anchored = true;
   return last_ext;
 }
 
@@ -73,17 +73,8 @@ void Receiver::hold(std::uint32_t ssrc, std::int64_t ext, const GroupKey *key) {
 }
 
 std::uint32_t Receiver::media_ssrc_of(std::uint32_t fec_ssrc) const {
-  if (const auto it = ssrc_map_.find(fec_ssrc); it != ssrc_map_.end()) return it->second;
-  const std::uint32_t derived = zvfec_stream_fec_ssrc(fec_ssrc);
-  if (const auto it = streams_.find(derived); it != streams_.end() && it->second.seen)
-    return derived;
-  const std::uint32_t *only = nullptr;
-  for (const auto &[ssrc, st] : streams_) {
-    if (!st.seen) continue;
-    if (only) return derived;
-    only = &ssrc;
-  }
-  return only ? *only : derived;
+  const auto it = ssrc_map_.find(fec_ssrc);
+  return it != ssrc_map_.end() ? it->second : zvfec_stream_fec_ssrc(fec_ssrc);
 }
 
 GroupCodec *Receiver::codec(int variant) {
@@ -137,6 +128,9 @@ int Receiver::push_fec(ByteView rtp, std::int64_t now_ns) {
   }
   const std::uint32_t ssrc = media_ssrc_of(h->ssrc);
   Stream &st = streams_[ssrc];
+  // Before the SSRC's first media packet the first group anchors the numbers,
+  // so that media packets number on from it, across a wrap too.
+  if (!st.anchored) st.last_ext = st.nearest(hdr.base_seq), st.anchored = true;
   const GroupKey key{st.nearest(hdr.base_seq), hdr.k, hdr.r, hdr.symbol_len, hdr.variant};
   auto [git, fresh] = st.groups.try_emplace(key);
   Group &g = git->second;
@@ -181,7 +175,7 @@ void Receiver::try_decode(std::uint32_t ssrc, Stream &st, const GroupKey &key, G
 
   std::vector<ByteView> fec;
   for (const auto &f : g.fec) fec.emplace_back(f.data);
-  auto d = codec(key.variant)->decode_sparing(g.hdr, media, fec, ssrc);
+  auto d = codec(key.variant)->decode_checked(g.hdr, media, fec, ssrc);
   stats_.rejected += static_cast<std::uint64_t>(d.rejected);
   if (d.code != 0 && d.code != ZVFEC_STREAM_E_TOO_FEW) ++stats_.decode_failures;
   for (auto &p : d.packets) {

@@ -54,7 +54,8 @@ class Receiver {
   struct Stream {
     std::map<std::int64_t, Held> packets;  // received and recovered, by extended number
     std::map<GroupKey, Group> groups;
-    bool seen = false;
+    bool seen = false;      // a media packet arrived
+    bool anchored = false;  // last_ext is set
     std::int64_t last_ext = 0;
     std::int64_t lo = INT64_MAX, hi = INT64_MIN;
     std::uint64_t received = 0, recovered = 0, duplicates = 0;

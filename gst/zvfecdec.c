@@ -48,6 +48,10 @@ struct _GstZvfecDec {
   zvfec_stream_receiver_stats last_stats; /* kept when the receiver goes */
   GHashTable *time_refs;                  /* media SSRC -> TimeRef */
   gint clock_rate;                        /* of the media caps; 0 when unknown */
+
+  /* under push_lock */
+  gboolean fec_eos;   /* the FEC stream has ended */
+  GstEvent *held_eos; /* the media stream's end, waiting for the FEC stream's */
 };
 
 static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
@@ -192,15 +196,46 @@ static gboolean gst_zvfec_dec_sink_event(GstPad *pad, GstObject *parent, GstEven
   }
   if (!GST_EVENT_IS_SERIALIZED(event)) return gst_pad_event_default(pad, parent, event);
   g_mutex_lock(&self->push_lock);
+  if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP ||
+      GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START)
+    gst_event_replace(&self->held_eos, NULL);
+  /* The end of the media stream waits for the end of the FEC stream, whose
+   * last packets may still recover media. */
+  if (GST_EVENT_TYPE(event) == GST_EVENT_EOS && !self->fec_eos &&
+      gst_pad_is_linked(self->fecsinkpad)) {
+    gst_event_replace(&self->held_eos, event);
+    gst_event_unref(event);
+    g_mutex_unlock(&self->push_lock);
+    return TRUE;
+  }
   ok = gst_pad_push_event(self->srcpad, event);
   g_mutex_unlock(&self->push_lock);
   return ok;
 }
 
-/* The FEC stream's events stop here: src carries the media stream's. */
+/* The FEC stream's events stop here (src carries the media stream's), but
+ * its end releases a held end of the media stream. */
 static gboolean gst_zvfec_dec_fec_event(GstPad *pad, GstObject *parent, GstEvent *event) {
+  GstZvfecDec *self = GST_ZVFEC_DEC(parent);
+  GstEvent *eos = NULL;
+
   (void)pad;
-  (void)parent;
+  g_mutex_lock(&self->push_lock);
+  switch (GST_EVENT_TYPE(event)) {
+    case GST_EVENT_EOS:
+      self->fec_eos = TRUE;
+      eos = self->held_eos;
+      self->held_eos = NULL;
+      break;
+    case GST_EVENT_FLUSH_STOP:
+    case GST_EVENT_STREAM_START:
+      self->fec_eos = FALSE;
+      break;
+    default:
+      break;
+  }
+  if (eos) gst_pad_push_event(self->srcpad, eos);
+  g_mutex_unlock(&self->push_lock);
   gst_event_unref(event);
   return TRUE;
 }
@@ -245,6 +280,10 @@ static void start(GstZvfecDec *self) {
   cfg.hold_ns = (int64_t)MAX(self->group_timeout, 1) * GST_MSECOND;
   cfg.max_packets = 0;
   GST_OBJECT_UNLOCK(self);
+  g_mutex_lock(&self->push_lock);
+  self->fec_eos = FALSE;
+  gst_event_replace(&self->held_eos, NULL);
+  g_mutex_unlock(&self->push_lock);
   g_mutex_lock(&self->lock);
   self->receiver = zvfec_stream_receiver_new(&cfg, NULL);
   memset(&self->last_stats, 0, sizeof self->last_stats);
@@ -258,6 +297,7 @@ static void stop(GstZvfecDec *self) {
   if (self->receiver) zvfec_stream_receiver_get_stats(self->receiver, &self->last_stats);
   zvfec_stream_receiver_free(self->receiver);
   self->receiver = NULL;
+  gst_event_replace(&self->held_eos, NULL);
   g_mutex_unlock(&self->lock);
   g_mutex_unlock(&self->push_lock);
 }
@@ -327,6 +367,7 @@ static void gst_zvfec_dec_finalize(GObject *object) {
   GstZvfecDec *self = GST_ZVFEC_DEC(object);
 
   zvfec_stream_receiver_free(self->receiver);
+  gst_event_replace(&self->held_eos, NULL);
   g_hash_table_unref(self->time_refs);
   g_mutex_clear(&self->push_lock);
   g_mutex_clear(&self->lock);

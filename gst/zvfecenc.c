@@ -165,6 +165,7 @@ static GstFlowReturn gst_zvfec_enc_chain(GstPad *pad, GstObject *parent, GstBuff
   GstMapInfo map;
   GstFlowReturn ret, fec_ret;
   GList *fec = NULL;
+  const GstClockTime pts = GST_BUFFER_PTS(buffer);
   gint64 now = zvfec_gst_now(GST_ELEMENT(self));
 
   (void)pad;
@@ -179,6 +180,11 @@ static GstFlowReturn gst_zvfec_enc_chain(GstPad *pad, GstObject *parent, GstBuff
   }
   g_mutex_unlock(&self->lock);
 
+  /* FEC is a sparse stream: where a media packet makes none, a gap tells
+   * fec_src's downstream first that time has passed, so that a sink there
+   * can preroll and a live pipeline reach PLAYING. */
+  if (fec == NULL && GST_CLOCK_TIME_IS_VALID(pts))
+    gst_pad_push_event(self->fecsrcpad, gst_event_new_gap(pts, 0));
   ret = gst_pad_push(self->srcpad, buffer);
   fec_ret = push_fec(self, fec);
   g_mutex_unlock(&self->push_lock);

@@ -11,6 +11,8 @@
 
 namespace zvtest {
 
+using Bytes = std::vector<std::uint8_t>;
+
 // Initialises GStreamer once and registers zvfecenc and zvfecdec.
 inline void gst_setup() {
   static const bool done = [] {
@@ -22,12 +24,10 @@ inline void gst_setup() {
   (void)done;
 }
 
-inline GstBuffer *to_buffer(const std::vector<std::uint8_t> &b) {
-  return gst_buffer_new_memdup(b.data(), b.size());
-}
+inline GstBuffer *to_buffer(const Bytes &b) { return gst_buffer_new_memdup(b.data(), b.size()); }
 
-inline std::vector<std::uint8_t> from_buffer(GstBuffer *b) {
-  std::vector<std::uint8_t> out(gst_buffer_get_size(b));
+inline Bytes from_buffer(GstBuffer *b) {
+  Bytes out(gst_buffer_get_size(b));
   gst_buffer_extract(b, 0, out.data(), out.size());
   return out;
 }

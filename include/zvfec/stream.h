@@ -116,13 +116,18 @@ typedef struct zvfec_stream_codec zvfec_stream_codec;
 zvfec_stream_codec *zvfec_stream_codec_new(int variant);
 void zvfec_stream_codec_free(zvfec_stream_codec *codec); /* NULL is ignored */
 
-/* Bytes of every FEC packet of a group whose longest media packet has
- * longest_media bytes: 12 + header + S, S = longest_media + 2 rounded up to 4. */
-size_t zvfec_stream_fec_size(int variant, size_t longest_media);
+/* The repair symbol length S of a group whose longest media packet has
+ * longest_media bytes: its media buffer (a 2-byte length, then the packet)
+ * rounded up to a multiple of 4. Groups take S up to 65532. */
+size_t zvfec_stream_symbol_len(size_t longest_media);
+
+/* Bytes of every FEC packet of a variant with symbols of symbol_len bytes:
+ * 12 (RTP header) + the variant's FEC header + S; 0 for an unknown variant. */
+size_t zvfec_stream_fec_size(int variant, size_t symbol_len);
 
 /* Protects k RTP packets media[i] (media_len[i] bytes, consecutive sequence
  * numbers in array order) with r FEC packets. fec[j] are r caller buffers of
- * fec_cap bytes each (at least zvfec_stream_fec_size); on success each holds an
+ * fec_cap bytes each (at least zvfec_stream_fec_size of the group's S); each holds an
  * FEC packet whose first 12 bytes are zero (room for the RTP header the caller
  * writes) and fec_len[j] its length. Returns 0, ZVFEC_STREAM_E_* or a media API
  * code. */

@@ -57,6 +57,11 @@ void write_rtp(std::uint8_t *out, std::uint8_t pt, std::uint16_t seq, std::uint3
   store_be32(out + 8, ssrc);
 }
 
+std::size_t fec_size(int variant, std::size_t s) {
+  const auto *i = variant_info(variant);
+  return i ? kRtpRoom + i->header_len + s : 0;
+}
+
 int check_shape(int variant, int k, int r) {
   const auto *i = variant_info(variant);
   if (!i) return ZVFEC_STREAM_E_ARG;
@@ -79,8 +84,7 @@ int parse_fec(ByteView p, zvfec_stream_fec_header &out) {
   if (f.symbol_len < kMinSymbol || f.symbol_len % 4 != 0) return ZVFEC_STREAM_E_SYMBOL;
   if (f.esi < f.k || f.esi >= f.k + f.r) return ZVFEC_STREAM_E_ESI;
   if (f.seqmask != 0) return ZVFEC_STREAM_E_MASK;
-  if (p.size() != kRtpRoom + info.header_len + static_cast<std::size_t>(f.symbol_len))
-    return ZVFEC_STREAM_E_LENGTH;
+  if (p.size() != fec_size(v, static_cast<std::size_t>(f.symbol_len))) return ZVFEC_STREAM_E_LENGTH;
   out = f;
   return 0;
 }
@@ -115,7 +119,7 @@ int GroupCodec::encode(std::span<const ByteView> media, int r, std::vector<Bytes
     med_ptr.push_back(bufs.back().data());
     med_len.push_back(static_cast<int>(m.size() + 2));
   }
-  const std::size_t cap = kRtpRoom + variant_info(variant_)->header_len + s;
+  const std::size_t cap = fec_size(variant_, s);
   fec_out.assign(static_cast<std::size_t>(r), Bytes(cap));
   std::vector<unsigned char *> fec_ptr;
   std::vector<int> fec_len(static_cast<std::size_t>(r), static_cast<int>(cap));
@@ -163,7 +167,7 @@ GroupCodec::Decoded GroupCodec::decode(const zvfec_stream_fec_header &hdr,
   const auto missing = static_cast<std::size_t>(std::count(have.begin(), have.end(), false));
   if (missing == 0) return out;
 
-  const std::size_t want_len = kRtpRoom + info->header_len + s;
+  const std::size_t want_len = fec_size(variant_, s);
   std::array<bool, 256> seen_esi{};
   std::vector<Bytes> fec_bufs;
   for (const auto &f : fec) {

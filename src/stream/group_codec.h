@@ -49,6 +49,10 @@ int parse_fec(ByteView packet, zvfec_stream_fec_header &out);
 // S for a group whose longest media packet has `longest` bytes.
 inline std::size_t symbol_len(std::size_t longest) { return (longest + 2 + 3) & ~std::size_t{3}; }
 
+// Bytes of an FEC packet of the variant with an S-byte symbol; 0 for an
+// unknown variant.
+std::size_t fec_size(int variant, std::size_t s);
+
 class GroupCodec {
  public:
   explicit GroupCodec(int variant);

@@ -117,10 +117,12 @@ zvfec_stream_codec *zvfec_stream_codec_new(int variant) {
 
 void zvfec_stream_codec_free(zvfec_stream_codec *codec) { delete codec; }
 
-size_t zvfec_stream_fec_size(int variant, size_t longest_media) {
-  const auto *i = zv::stream::variant_info(variant);
-  if (!i || longest_media > zv::stream::kMaxSymbol) return 0;
-  return zv::stream::kRtpRoom + i->header_len + zv::stream::symbol_len(longest_media);
+size_t zvfec_stream_symbol_len(size_t longest_media) {
+  return zv::stream::symbol_len(longest_media);
+}
+
+size_t zvfec_stream_fec_size(int variant, size_t symbol_len) {
+  return zv::stream::fec_size(variant, symbol_len);
 }
 
 int zvfec_stream_codec_encode(zvfec_stream_codec *codec, const uint8_t *const *media,

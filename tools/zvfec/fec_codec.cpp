@@ -74,10 +74,6 @@ std::string check_group_shape(Variant v, int k, int r) {
   }
 }
 
-std::size_t fec_packet_len(Variant v, std::size_t s) {
-  return kRtpRoom + variant_info(v).header_len + s;
-}
-
 std::optional<FecHeader> parse_fec_packet(ByteView p, std::string *why) {
   zvfec_stream_fec_header h{};
   if (const int code = zvfec_stream_parse_fec(p.data(), p.size(), &h); code != 0) {
@@ -104,8 +100,8 @@ Timed FecCodec::encode(std::span<const ByteView> media, int r, std::vector<Bytes
     len.push_back(m.size());
     longest = std::max(longest, m.size());
   }
-  const std::size_t cap = zvfec_stream_fec_size(static_cast<int>(variant_), longest);
-  if (cap == 0) return {-2, 0};
+  // A group too long for a symbol is refused by the stream layer.
+  const std::size_t cap = fec_packet_len(variant_, symbol_len_for(longest));
   fec_out.assign(static_cast<std::size_t>(r), Bytes(cap));
   std::vector<std::uint8_t *> out;
   for (auto &f : fec_out) out.push_back(f.data());

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-struct zvfec_stream_codec;
+#include <zvfec/stream.h>
 
 namespace zvtool {
 
@@ -46,13 +46,15 @@ inline constexpr std::size_t kRtpRoom = 12;
 // The repair symbol length S of a group whose longest RTP packet has
 // `longest_rtp` bytes: that packet's media buffer (a 2-byte length, then the
 // packet) rounded up to a multiple of 4.
-constexpr std::size_t symbol_len_for(std::size_t longest_rtp) {
-  return (longest_rtp + 2 + 3) & ~std::size_t{3};
+inline std::size_t symbol_len_for(std::size_t longest_rtp) {
+  return zvfec_stream_symbol_len(longest_rtp);
 }
 
 // Bytes of one FEC packet of variant v carrying a symbol of s bytes: the RTP
 // room, the variant's FEC header and the symbol.
-std::size_t fec_packet_len(Variant v, std::size_t s);
+inline std::size_t fec_packet_len(Variant v, std::size_t s) {
+  return zvfec_stream_fec_size(static_cast<int>(v), s);
+}
 
 // The group description carried by an FEC packet.
 struct FecHeader {

@@ -85,10 +85,7 @@ static GList *take_recovered(GstZvfecDec *self) {
 
   while (zvfec_stream_receiver_pop(self->receiver, &p)) {
     GstBuffer *b = zvfec_gst_buffer_from_packet(&p);
-    guint32 ts =
-        (guint32)p.data[4] << 24 | (guint32)p.data[5] << 16 | (guint32)p.data[6] << 8 | p.data[7];
-
-    GST_BUFFER_PTS(b) = running_time_of(self, p.media_ssrc, ts);
+    GST_BUFFER_PTS(b) = running_time_of(self, p.media_ssrc, GST_READ_UINT32_BE(p.data + 4));
     GST_BUFFER_FLAG_SET(b, GST_RTP_BUFFER_FLAG_REDUNDANT);
     out = g_list_prepend(out, b);
   }
@@ -119,32 +116,46 @@ static GstFlowReturn push_recovered(GstZvfecDec *self, GList *buffers) {
   return ret;
 }
 
-static GstFlowReturn gst_zvfec_dec_chain(GstPad *pad, GstObject *parent, GstBuffer *buffer) {
-  GstZvfecDec *self = GST_ZVFEC_DEC(parent);
+/* Hands one packet to the receiver and takes the packets it recovered thanks
+ * to it; a media packet also dates its SSRC's RTP clock. Called with
+ * push_lock held. */
+static GList *receive(GstZvfecDec *self, GstBuffer *buffer, gboolean fec) {
   GstMapInfo map;
-  GstFlowReturn ret;
   GList *recovered = NULL;
   gint64 now = zvfec_gst_now(GST_ELEMENT(self));
 
-  g_mutex_lock(&self->push_lock);
   g_mutex_lock(&self->lock);
   if (self->receiver && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-    int rc = zvfec_stream_receiver_push_media(self->receiver, map.data, map.size, now, NULL);
-    if (rc >= 0 && map.size >= 12 && GST_BUFFER_PTS_IS_VALID(buffer)) {
+    if (fec) {
+      int rc = zvfec_stream_receiver_push_fec(self->receiver, map.data, map.size, now);
+      if (rc < 0)
+        GST_DEBUG_OBJECT(self, "FEC packet of %" G_GSIZE_FORMAT " bytes refused: %s", map.size,
+                         zvfec_stream_error_text(rc));
+    } else if (zvfec_stream_receiver_push_media(self->receiver, map.data, map.size, now, NULL) >=
+                   0 &&
+               GST_BUFFER_PTS_IS_VALID(buffer)) {
+      /* Taken as RTP: at least the 12 bytes of the fixed header. */
       TimeRef *ref = g_new(TimeRef, 1);
-      guint32 ssrc = (guint32)map.data[8] << 24 | (guint32)map.data[9] << 16 |
-                     (guint32)map.data[10] << 8 | map.data[11];
-      ref->rtp_time = (guint32)map.data[4] << 24 | (guint32)map.data[5] << 16 |
-                      (guint32)map.data[6] << 8 | map.data[7];
+      ref->rtp_time = GST_READ_UINT32_BE(map.data + 4);
       ref->pts = GST_BUFFER_PTS(buffer);
-      g_hash_table_replace(self->time_refs, GUINT_TO_POINTER(ssrc), ref);
+      g_hash_table_replace(self->time_refs, GUINT_TO_POINTER(GST_READ_UINT32_BE(map.data + 8)),
+                           ref);
     }
     gst_buffer_unmap(buffer, &map);
     recovered = take_recovered(self);
   }
   g_mutex_unlock(&self->lock);
+  return recovered;
+}
+
+static GstFlowReturn gst_zvfec_dec_chain(GstPad *pad, GstObject *parent, GstBuffer *buffer) {
+  GstZvfecDec *self = GST_ZVFEC_DEC(parent);
+  GstFlowReturn ret;
+  GList *recovered;
 
   (void)pad;
+  g_mutex_lock(&self->push_lock);
+  recovered = receive(self, buffer, FALSE);
   ret = gst_pad_push(self->srcpad, buffer);
   if (ret == GST_FLOW_OK)
     ret = push_recovered(self, recovered);
@@ -156,23 +167,12 @@ static GstFlowReturn gst_zvfec_dec_chain(GstPad *pad, GstObject *parent, GstBuff
 
 static GstFlowReturn gst_zvfec_dec_fec_chain(GstPad *pad, GstObject *parent, GstBuffer *buffer) {
   GstZvfecDec *self = GST_ZVFEC_DEC(parent);
-  GstMapInfo map;
   GstFlowReturn ret;
-  GList *recovered = NULL;
-  gint64 now = zvfec_gst_now(GST_ELEMENT(self));
+  GList *recovered;
 
   (void)pad;
   g_mutex_lock(&self->push_lock);
-  g_mutex_lock(&self->lock);
-  if (self->receiver && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-    int rc = zvfec_stream_receiver_push_fec(self->receiver, map.data, map.size, now);
-    if (rc < 0)
-      GST_DEBUG_OBJECT(self, "FEC packet of %" G_GSIZE_FORMAT " bytes refused: %s", map.size,
-                       zvfec_stream_error_text(rc));
-    gst_buffer_unmap(buffer, &map);
-    recovered = take_recovered(self);
-  }
-  g_mutex_unlock(&self->lock);
+  recovered = receive(self, buffer, TRUE);
   gst_buffer_unref(buffer);
   ret = push_recovered(self, recovered);
   g_mutex_unlock(&self->push_lock);

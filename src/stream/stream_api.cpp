@@ -44,6 +44,16 @@ void set(int *err, int code) {
   if (err) *err = code;
 }
 
+// A new Handle around Impl(config), or nullptr with *err set: `bad` when the
+// configuration was refused, ZVFEC_STREAM_E_NOMEM when memory is short.
+template <class Handle, class Impl, class Config>
+Handle *make(const Config &config, int bad, int *err) {
+  Handle *h = nullptr;
+  if (bad == 0) bad = guarded([&] { return h = new Handle{Impl(config)}, 0; });
+  set(err, bad);
+  return h;
+}
+
 }  // namespace
 
 extern "C" {
@@ -183,21 +193,10 @@ int zvfec_stream_codec_decode(zvfec_stream_codec *codec, const zvfec_stream_fec_
 }
 
 zvfec_stream_sender *zvfec_stream_sender_new(const zvfec_stream_sender_config *config, int *err) {
-  if (!config) {
-    set(err, ZVFEC_STREAM_E_ARG);
-    return nullptr;
-  }
-  if (const int bad = zv::stream::Sender::check_config(*config); bad != 0) {
-    set(err, bad);
-    return nullptr;
-  }
-  zvfec_stream_sender *s = nullptr;
-  const int rc = guarded([&] {
-    s = new zvfec_stream_sender{zv::stream::Sender(*config)};
-    return 0;
-  });
-  set(err, rc);
-  return s;
+  const zvfec_stream_sender_config none{};
+  return make<zvfec_stream_sender, zv::stream::Sender>(
+      config ? *config : none,
+      config ? zv::stream::Sender::check_config(*config) : ZVFEC_STREAM_E_ARG, err);
 }
 
 void zvfec_stream_sender_free(zvfec_stream_sender *sender) { delete sender; }
@@ -235,17 +234,9 @@ void zvfec_stream_sender_get_stats(const zvfec_stream_sender *sender,
 
 zvfec_stream_receiver *zvfec_stream_receiver_new(const zvfec_stream_receiver_config *config,
                                                  int *err) {
-  if (!config || config->hold_ns <= 0) {
-    set(err, ZVFEC_STREAM_E_ARG);
-    return nullptr;
-  }
-  zvfec_stream_receiver *r = nullptr;
-  const int rc = guarded([&] {
-    r = new zvfec_stream_receiver{zv::stream::Receiver(*config)};
-    return 0;
-  });
-  set(err, rc);
-  return r;
+  const zvfec_stream_receiver_config none{};
+  return make<zvfec_stream_receiver, zv::stream::Receiver>(
+      config ? *config : none, !config || config->hold_ns <= 0 ? ZVFEC_STREAM_E_ARG : 0, err);
 }
 
 void zvfec_stream_receiver_free(zvfec_stream_receiver *receiver) { delete receiver; }

@@ -24,7 +24,7 @@
 
 #include <gtest/gtest.h>
 
-#include "capture.h"
+#include "gst/capture_flows.h"
 #include "gst/gst_support.h"
 
 extern char **environ;
@@ -327,18 +327,8 @@ TEST(EndToEnd, TwoProcessesOverUdpOnLoopback) {
 // ---- a capture read back through pcapparse -----------------------------------
 
 std::map<std::uint16_t, Bytes> rtp_of_flow(const std::string &path, std::uint16_t dport) {
-  std::string why;
-  const auto cap = zvtool::read_capture(path, &why);
-  EXPECT_TRUE(cap) << why;
   std::map<std::uint16_t, Bytes> out;
-  if (!cap) return out;
-  for (const auto &f : cap->frames) {
-    const auto v = zvtool::dissect_udp(cap->linktype, f);
-    if (!v || v->flow.dport != dport) continue;
-    const Bytes p(f.data.begin() + static_cast<std::ptrdiff_t>(v->payload_off),
-                  f.data.begin() + static_cast<std::ptrdiff_t>(v->payload_off + v->payload_len));
-    out[static_cast<std::uint16_t>(p[2] << 8 | p[3])] = p;
-  }
+  for (auto &p : flow_payloads(path, dport)) out[static_cast<std::uint16_t>(p[2] << 8 | p[3])] = p;
   return out;
 }
 

@@ -24,7 +24,9 @@ inline void gst_setup() {
   (void)done;
 }
 
-inline GstBuffer *to_buffer(const Bytes &b) { return gst_buffer_new_memdup(b.data(), b.size()); }
+inline GstBuffer *to_buffer(const Bytes &b) {
+  return b.empty() ? gst_buffer_new() : gst_buffer_new_memdup(b.data(), b.size());
+}
 
 inline Bytes from_buffer(GstBuffer *b) {
   Bytes out(gst_buffer_get_size(b));

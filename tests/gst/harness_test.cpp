@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "capture.h"
+#include "gst/capture_flows.h"
 #include "gst/gst_support.h"
 #include "stream/stream_harness.h"
 
@@ -82,17 +82,7 @@ zvfec_stream_fec_header header(const Bytes &fec) {
 TEST(ZvfecEnc, FecPacketsAreWhatZvfecProtectWrites) {
   // The H.264 flow of the real capture through the element and through the
   // tool, for every variant.
-  std::string why;
-  const auto cap = zvtool::read_capture(ZV_TEST_DATA "/rtp_h264_opus.pcap", &why);
-  ASSERT_TRUE(cap) << why;
-  std::vector<Bytes> video;
-  for (const auto &f : cap->frames) {
-    const auto v = zvtool::dissect_udp(cap->linktype, f);
-    if (v && v->flow.dport == 5000)
-      video.emplace_back(
-          f.data.begin() + static_cast<std::ptrdiff_t>(v->payload_off),
-          f.data.begin() + static_cast<std::ptrdiff_t>(v->payload_off + v->payload_len));
-  }
+  const auto video = flow_payloads(ZV_TEST_DATA "/rtp_h264_opus.pcap", 5000);
   ASSERT_EQ(video.size(), 140u);
   struct Case {
     const char *variant;
@@ -116,17 +106,8 @@ TEST(ZvfecEnc, FecPacketsAreWhatZvfecProtectWrites) {
                             c.variant + " -k " + std::to_string(c.k) + " -r " +
                             std::to_string(c.r) + " > /dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    const auto prot = zvtool::read_capture(out, &why);
+    const auto tool = flow_payloads(out, 5002);
     std::remove(out.c_str());
-    ASSERT_TRUE(prot) << why;
-    std::vector<Bytes> tool;
-    for (const auto &f : prot->frames) {
-      const auto v = zvtool::dissect_udp(prot->linktype, f);
-      if (v && v->flow.dport == 5002)
-        tool.emplace_back(
-            f.data.begin() + static_cast<std::ptrdiff_t>(v->payload_off),
-            f.data.begin() + static_cast<std::ptrdiff_t>(v->payload_off + v->payload_len));
-    }
     ASSERT_FALSE(tool.empty());
     EXPECT_EQ(fec, tool) << c.variant;
   }
@@ -177,33 +158,11 @@ TEST(ZvfecEnc, APartialGroupIsProtectedWhenGroupTimeoutPasses) {
 
 // ---- zvfecdec ---------------------------------------------------------------
 
-struct Group {
-  std::vector<Bytes> media, fec;
-};
-
-// Consecutive groups of one SSRC, protected by a stream-layer sender; media
-// RTP timestamps advance 3000 per packet.
-std::vector<Group> make_groups(int variant, std::uint32_t ssrc, std::uint16_t first, int n, int k,
-                               int r) {
-  auto s = make_sender(variant, k, r);
-  std::vector<Group> out(static_cast<std::size_t>(n));
-  for (int g = 0; g < n; ++g)
-    for (int i = 0; i < k; ++i) {
-      const auto seq = static_cast<std::uint16_t>(first + g * k + i);
-      auto p = rtp(ssrc, seq, 30 + (seq * 53) % 700, 3000u * seq);
-      zvfec_stream_sender_push(s.get(), p.data(), p.size(), 0);
-      auto &grp = out[static_cast<std::size_t>(g)];
-      grp.media.push_back(std::move(p));
-      for (auto &o : drain(s.get())) grp.fec.push_back(o.data);
-    }
-  return out;
-}
-
 TEST(ZvfecDec, RecoversEveryPatternOfUpToRLosses) {
   constexpr int k = 4, r = 2, n = k + r;
   for (const int v : {ZVFEC_STREAM_AUDIO_V2, ZVFEC_STREAM_VIDEO_V2, ZVFEC_STREAM_VIDEO_V1}) {
     Element dec("zvfecdec", false, [](GstElement *) {});
-    const auto groups = make_groups(v, kA, 65000, 64, k, r);
+    const auto groups = protected_groups(v, kA, 65000, 64, k, r);
     std::size_t g = 0, lost_total = 0;
     for (unsigned lost = 0; lost < (1u << n); ++lost) {
       if (std::popcount(lost) > r) continue;
@@ -234,7 +193,7 @@ TEST(ZvfecDec, GroupsHeldPastGroupTimeoutAreReleased) {
   Element dec("zvfecdec", false,
               [](GstElement *e) { g_object_set(e, "group-timeout", 50u, nullptr); });
   gst_harness_use_testclock(dec.media);
-  const auto groups = make_groups(ZVFEC_STREAM_VIDEO_V2, kA, 0, 2, 4, 2);
+  const auto groups = protected_groups(ZVFEC_STREAM_VIDEO_V2, kA, 0, 2, 4, 2);
   const Group &g = groups[0];
   for (int i : {0, 1}) gst_harness_push(dec.media, to_buffer(g.media[static_cast<std::size_t>(i)]));
   gst_harness_push(dec.fec, to_buffer(g.fec[0]));
@@ -252,7 +211,7 @@ TEST(ZvfecDec, GroupsHeldPastGroupTimeoutAreReleased) {
 
 TEST(ZvfecDec, ForgedTruncatedAndGarbageFecPacketsAreCountedAndDropped) {
   Element dec("zvfecdec", false, [](GstElement *) {});
-  const auto groups = make_groups(ZVFEC_STREAM_VIDEO_V2, kA, 10, 1, 6, 3);
+  const auto groups = protected_groups(ZVFEC_STREAM_VIDEO_V2, kA, 10, 1, 6, 3);
   const Group &g = groups[0];
   std::mt19937 rng(5);
   struct Forgery {
@@ -299,8 +258,8 @@ TEST(ZvfecDec, ForgedTruncatedAndGarbageFecPacketsAreCountedAndDropped) {
 
 TEST(ZvfecDec, TwoSsrcsInterleavedOnTheSamePads) {
   Element dec("zvfecdec", false, [](GstElement *) {});
-  const auto a = make_groups(ZVFEC_STREAM_VIDEO_V2, kA, 65530, 5, 5, 2);
-  const auto b = make_groups(ZVFEC_STREAM_VIDEO_V2, kB, 100, 5, 5, 2);
+  const auto a = protected_groups(ZVFEC_STREAM_VIDEO_V2, kA, 65530, 5, 5, 2);
+  const auto b = protected_groups(ZVFEC_STREAM_VIDEO_V2, kB, 100, 5, 5, 2);
   std::map<std::pair<std::uint32_t, std::uint16_t>, Bytes> lost;
   for (std::size_t g = 0; g < 5; ++g)
     for (const auto *grp : {&a[g], &b[g]}) {
@@ -345,7 +304,7 @@ TEST(ZvfecDec, TenThousandRandomAndForgedFecPacketsInventNothing) {
   std::mt19937 rng(2024);
   std::set<Bytes> sent;
   std::size_t forged = 0;
-  for (const auto &g : make_groups(ZVFEC_STREAM_VIDEO_V2, kA, 65000, 200, 10, 4)) {
+  for (const auto &g : protected_groups(ZVFEC_STREAM_VIDEO_V2, kA, 65000, 200, 10, 4)) {
     for (const auto &m : g.media) {
       sent.insert(m);
       if (rng() % 10 != 0) gst_harness_push(dec.media, to_buffer(m));

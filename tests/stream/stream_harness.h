@@ -57,19 +57,40 @@ struct Out {
   std::int64_t seq;
 };
 
-inline std::vector<Out> drain(zvfec_stream_sender *s) {
+// What a sender or a receiver hands out, until it has nothing more.
+template <class T>
+std::vector<Out> drain_with(T *object, int (*pop)(T *, zvfec_stream_packet *)) {
   std::vector<Out> out;
   zvfec_stream_packet p;
-  while (zvfec_stream_sender_pop(s, &p))
-    out.push_back({{p.data, p.data + p.len}, p.media_ssrc, p.seq});
+  while (pop(object, &p)) out.push_back({{p.data, p.data + p.len}, p.media_ssrc, p.seq});
   return out;
 }
-
+inline std::vector<Out> drain(zvfec_stream_sender *s) {
+  return drain_with(s, zvfec_stream_sender_pop);
+}
 inline std::vector<Out> drain(zvfec_stream_receiver *r) {
-  std::vector<Out> out;
-  zvfec_stream_packet p;
-  while (zvfec_stream_receiver_pop(r, &p))
-    out.push_back({{p.data, p.data + p.len}, p.media_ssrc, p.seq});
+  return drain_with(r, zvfec_stream_receiver_pop);
+}
+
+struct Group {
+  std::vector<Bytes> media, fec;
+};
+
+// n consecutive groups of k packets of one SSRC from sequence number `first`,
+// protected by r FEC packets each from a stream-layer sender. Packets differ
+// in length; RTP timestamps advance 3000 per packet.
+inline std::vector<Group> protected_groups(int variant, std::uint32_t ssrc, std::uint16_t first,
+                                           int n, int k, int r) {
+  auto s = make_sender(variant, k, r);
+  std::vector<Group> out(static_cast<std::size_t>(n));
+  for (auto &g : out)
+    for (int i = 0; i < k; ++i) {
+      auto p = rtp(ssrc, first, 20 + (first * 37) % 400, 3000u * first);
+      ++first;
+      zvfec_stream_sender_push(s.get(), p.data(), p.size(), 0);
+      g.media.push_back(std::move(p));
+      for (auto &o : drain(s.get())) g.fec.push_back(o.data);
+    }
   return out;
 }
 

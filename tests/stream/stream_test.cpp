@@ -139,6 +139,9 @@ TEST(Sender, RefusesBadConfigurationsAndNonRtp) {
     EXPECT_EQ(zvfec_stream_sender_new(&c.cfg, &err), nullptr);
     EXPECT_EQ(err, c.err);
   }
+  int err = 0;
+  EXPECT_EQ(zvfec_stream_sender_new(nullptr, &err), nullptr);
+  EXPECT_EQ(err, ZVFEC_STREAM_E_ARG);
   auto s = make_sender(ZVFEC_STREAM_AUDIO_V2, 2, 1);
   Bytes rtcp = rtp(kA, 1);
   rtcp[1] = 200;
@@ -150,33 +153,13 @@ TEST(Sender, RefusesBadConfigurationsAndNonRtp) {
 
 // ---- Receiver --------------------------------------------------------------
 
-struct Group {
-  std::vector<Bytes> media, fec;
-};
-
-// n consecutive groups of one SSRC from `first`, protected by a real sender.
-std::vector<Group> groups(int variant, std::uint32_t ssrc, std::uint16_t first, int n, int k,
-                          int r) {
-  auto s = make_sender(variant, k, r);
-  std::vector<Group> out(static_cast<std::size_t>(n));
-  for (int g = 0; g < n; ++g)
-    for (int i = 0; i < k; ++i) {
-      const auto seq = static_cast<std::uint16_t>(first + g * k + i);
-      auto p = rtp(ssrc, seq, 20 + (seq * 37) % 400);
-      zvfec_stream_sender_push(s.get(), p.data(), p.size(), 0);
-      out[static_cast<std::size_t>(g)].media.push_back(std::move(p));
-      for (auto &o : drain(s.get())) out[static_cast<std::size_t>(g)].fec.push_back(o.data);
-    }
-  return out;
-}
-
 TEST(Receiver, EveryPatternOfUpToRLossesIsRecovered) {
   struct Shape {
     int k, r;
   };
   for (const int v : kVariants)
     for (const Shape sh : {Shape{4, 2}, Shape{5, 3}}) {
-      const auto g = groups(v, kA, 65533, 1, sh.k, sh.r)[0];
+      const auto g = protected_groups(v, kA, 65533, 1, sh.k, sh.r)[0];
       const int n = sh.k + sh.r;
       for (unsigned lost = 0; lost < (1u << n); ++lost) {
         if (std::popcount(lost) > sh.r) continue;
@@ -223,7 +206,7 @@ TEST(Receiver, AnyOrderRepeatsWrapAndTwoSsrcs) {
     std::map<std::pair<std::uint32_t, std::uint16_t>, Bytes> lost;
     std::size_t repeats = 0;
     for (const std::uint32_t ssrc : {kA, kB})
-      for (auto &g : groups(v, ssrc, static_cast<std::uint16_t>(65520 + seed), 6, 5, 2)) {
+      for (auto &g : protected_groups(v, ssrc, static_cast<std::uint16_t>(65520 + seed), 6, 5, 2)) {
         // Up to r of the group's n packets lost, at random.
         std::vector<int> idx(7);
         std::iota(idx.begin(), idx.end(), 0);
@@ -284,7 +267,7 @@ TEST(Receiver, AnyOrderRepeatsWrapAndTwoSsrcs) {
 }
 
 TEST(Receiver, AnOriginalArrivingAfterItsRecoveryIsARepeat) {
-  const auto g = groups(ZVFEC_STREAM_VIDEO_V2, kA, 10, 1, 3, 1)[0];
+  const auto g = protected_groups(ZVFEC_STREAM_VIDEO_V2, kA, 10, 1, 3, 1)[0];
   auto rx = make_receiver();
   for (int i : {0, 2})
     zvfec_stream_receiver_push_media(rx.get(), g.media[i].data(), g.media[i].size(), 0, nullptr);
@@ -305,7 +288,7 @@ TEST(Receiver, WhatIsHeldPastItsTimeIsReleased) {
     bool recovered;
   };
   for (const Case c : {Case{100 * ms, true}, Case{101 * ms, false}}) {
-    const auto g = groups(ZVFEC_STREAM_AUDIO_V2, kA, 0, 1, 4, 2)[0];
+    const auto g = protected_groups(ZVFEC_STREAM_AUDIO_V2, kA, 0, 1, 4, 2)[0];
     auto rx = make_receiver(100 * ms);
     for (int i : {0, 1})
       zvfec_stream_receiver_push_media(rx.get(), g.media[i].data(), g.media[i].size(), 0, nullptr);
@@ -339,7 +322,7 @@ TEST(Receiver, HeldPacketsStayWithinTheBound) {
 TEST(Receiver, ForgedAndGarbageFecPacketsNeverBecomeMedia) {
   std::mt19937 rng(11);
   for (const int v : kVariants) {
-    const auto gs = groups(v, kA, 100, 20, 6, 3);
+    const auto gs = protected_groups(v, kA, 100, 20, 6, 3);
     std::set<Bytes> sent;
     for (const auto &g : gs) sent.insert(g.media.begin(), g.media.end());
     auto rx = make_receiver();
@@ -413,6 +396,9 @@ TEST(Receiver, RefusesBadConfigurationsAndCountsRefusals) {
     EXPECT_EQ(zvfec_stream_receiver_new(&cfg, &err), nullptr);
     EXPECT_EQ(err, ZVFEC_STREAM_E_ARG);
   }
+  int err = 0;
+  EXPECT_EQ(zvfec_stream_receiver_new(nullptr, &err), nullptr);
+  EXPECT_EQ(err, ZVFEC_STREAM_E_ARG);
   auto rx = make_receiver();
   const Bytes junk(40, 0xFF);
   EXPECT_EQ(zvfec_stream_receiver_push_fec(rx.get(), junk.data(), junk.size(), 0),

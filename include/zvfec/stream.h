@@ -195,8 +195,10 @@ void zvfec_stream_sender_free(zvfec_stream_sender *sender); /* NULL is ignored *
 /* Takes one media RTP packet. A group holds consecutive sequence numbers of one
  * SSRC: a gap or repeat closes the open group of that SSRC first, and the group
  * is protected when it reaches k packets. FEC packets made so far wait for
- * zvfec_stream_sender_pop, in the order they were made. Returns 0 or
- * ZVFEC_STREAM_E_NOT_RTP / _E_ARG (the packet is ignored). */
+ * zvfec_stream_sender_pop, in the order they were made, each a whole RTP
+ * packet: version 2, no marker, payload type fec_pt, the group's first media
+ * timestamp, and sequence numbers of each FEC SSRC counting up from 0.
+ * Returns 0 or ZVFEC_STREAM_E_NOT_RTP / _E_ARG (the packet is ignored). */
 int zvfec_stream_sender_push(zvfec_stream_sender *sender, const uint8_t *rtp, size_t len,
                              int64_t now_ns);
 

@@ -18,3 +18,14 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/zv_rsfecConfigVersion.cma
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/zv_rsfecConfig.cmake
   ${PROJECT_BINARY_DIR}/zv_rsfecConfigVersion.cmake DESTINATION ${ZV_CMAKE_DIR})
+
+# pkg-config files beside the CMake package, for Meson and autotools projects:
+# zv_rsfec.pc for the shared library, zvfec.pc for the static library with
+# every layer (C++ inside, so it names the C++ runtime). Both find the prefix
+# from their own place, so an installed tree may move.
+file(RELATIVE_PATH ZV_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" ZV_PC_TO_PREFIX "${ZV_PC_TO_PREFIX}")
+foreach(pc zv_rsfec zvfec)
+  configure_file(cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endforeach()

@@ -189,6 +189,26 @@ def packet_seeds():
     }
 
 
+def stream_receiver_seeds():
+    """variant, k, r, lost mask (2), tamper, first seq (2), one length and payload per packet,
+    then raw packets [kind][length (2)][bytes]."""
+    def group(variant, k, r, lost, tamper=0, first=0xFFFE):
+        head = [variant, k - 1, r - 1, lost >> 8, lost & 0xFF, tamper, first >> 8, first & 0xFF]
+        body = []
+        for i in range(k):
+            body += [8 + i] + [(i * 13 + j) % 256 for j in range(8 + i)]
+        return head + body
+
+    fec = fec_packet()
+    return {
+        "video-v2-two-lost": group(1, 6, 2, 0b000101),
+        "audio-v2-one-lost": group(0, 4, 1, 0b0010),
+        "video-v1-tampered": group(2, 5, 3, 0b00011, tamper=1) + [0x5A] * 64,
+        "raw-packets": group(1, 2, 1, 0) + [1, 0, len(fec)] + list(fec) + [2, 0, 20] +
+                       list(rtp(7, bytes(8))),
+    }
+
+
 def main():
     for variant in ("audio_v2", "video_v2", "video_v1"):
         write("media_decode_" + variant, media_decode_seeds())
@@ -201,6 +221,7 @@ def main():
     write("dense_read", dense_seeds())
     write("tool_capture", capture_seeds())
     write("tool_packet", packet_seeds())
+    write("stream_receiver", stream_receiver_seeds())
     return 0
 
 

@@ -1,5 +1,6 @@
 # Installs the build into a fresh prefix, then configures, builds and runs a
-# consumer project that finds the package and links both libraries.
+# consumer project that finds the package and links both libraries, and
+# builds the same consumers with the flags of the pkg-config files.
 # For a cross build, TOOLCHAIN is the toolchain file of the consumer build and
 # EMULATOR ('|'-separated command) runs its programs; the consumer of the DLL
 # gets zv_rsfec.dll beside it, as a Windows application ships it.
@@ -15,7 +16,7 @@ function(run)
 endfunction()
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
-set(installed include/zv_rsfec.h include/zvfec/cauchy.h)
+set(installed include/zv_rsfec.h include/zvfec/cauchy.h include/zvfec/stream.h)
 set(configure_args)
 set(runner)
 set(exe "")
@@ -29,10 +30,15 @@ if(DEFINED TOOLCHAIN)
   string(REPLACE "|" ";" runner "${EMULATOR}")
   set(exe .exe)
 endif()
+set(sanitize_flags)
 if(SANITIZE)
   set(flags -fsanitize=address,undefined)
+  set(sanitize_flags ${flags})
   list(APPEND configure_args -DCMAKE_C_FLAGS=${flags} -DCMAKE_CXX_FLAGS=${flags}
        -DCMAKE_EXE_LINKER_FLAGS=${flags})
+endif()
+if(DEFINED GST_PLUGIN)
+  list(APPEND installed ${GST_PLUGIN} ${LIBDIR}/pkgconfig/zv_rsfec.pc)
 endif()
 foreach(f IN LISTS installed)
   if(NOT EXISTS ${prefix}/${f})
@@ -48,6 +54,28 @@ if(DEFINED TOOLCHAIN)
 endif()
 run(${runner} ${WORK_DIR}/build/consumer_shared${exe})
 run(${runner} ${WORK_DIR}/build/consumer_static${exe})
+run(${runner} ${WORK_DIR}/build/consumer_stream${exe})
+
+# Without CMake: the same consumers compiled and linked with what the
+# pkg-config files say, as a Meson or autotools project would.
+if(DEFINED PKG_CONFIG AND DEFINED CC)
+  set(ENV{PKG_CONFIG_PATH} ${prefix}/${LIBDIR}/pkgconfig)
+  foreach(pair "zv_rsfec|main.c" "zvfec|stream.c")
+    string(REPLACE "|" ";" pair "${pair}")
+    list(GET pair 0 module)
+    list(GET pair 1 source)
+    execute_process(COMMAND ${PKG_CONFIG} --cflags --libs ${module} RESULT_VARIABLE rc
+                    OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "pkg-config knows no ${module} in ${prefix}/${LIBDIR}/pkgconfig")
+    endif()
+    separate_arguments(flags UNIX_COMMAND "${flags}")
+    set(out ${WORK_DIR}/pc_${module})
+    run(${CC} ${flags} ${CONSUMER_DIR}/${source} ${flags} ${sanitize_flags} -o ${out})
+    set(ENV{LD_LIBRARY_PATH} ${prefix}/${LIBDIR})
+    run(${out})
+  endforeach()
+endif()
 # A program that links the static library is no DLL: it must export nothing.
 if(DEFINED OBJDUMP)
   execute_process(COMMAND ${OBJDUMP} -p ${WORK_DIR}/build/consumer_static${exe}

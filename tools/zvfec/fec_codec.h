@@ -1,7 +1,6 @@
-// One FEC group through the library's exported functions: RTP packets in, FEC
-// packets out, and back. Everything a receiver gets from the network is checked
-// here before the library sees it, because the library trusts the FEC header it
-// is handed (it reads S bytes behind it and up to S bytes of every media buffer).
+// One FEC group at a time through the stream layer (zvfec/stream.h), which
+// checks everything a receiver gets from the network before the library sees
+// it; here it is wrapped in the tool's C++ types.
 #pragma once
 
 #include <cstddef>
@@ -12,11 +11,14 @@
 #include <string_view>
 #include <vector>
 
+#include <zvfec/stream.h>
+
 namespace zvtool {
 
 using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
 
+// The stream layer's variants (zvfec_stream_variant), in its order.
 enum class Variant { audio_v2, video_v2, video_v1 };
 
 struct VariantInfo {
@@ -44,13 +46,15 @@ inline constexpr std::size_t kRtpRoom = 12;
 // The repair symbol length S of a group whose longest RTP packet has
 // `longest_rtp` bytes: that packet's media buffer (a 2-byte length, then the
 // packet) rounded up to a multiple of 4.
-constexpr std::size_t symbol_len_for(std::size_t longest_rtp) {
-  return (longest_rtp + 2 + 3) & ~std::size_t{3};
+inline std::size_t symbol_len_for(std::size_t longest_rtp) {
+  return zvfec_stream_symbol_len(longest_rtp);
 }
 
 // Bytes of one FEC packet of variant v carrying a symbol of s bytes: the RTP
 // room, the variant's FEC header and the symbol.
-std::size_t fec_packet_len(Variant v, std::size_t s);
+inline std::size_t fec_packet_len(Variant v, std::size_t s) {
+  return zvfec_stream_fec_size(static_cast<int>(v), s);
+}
 
 // The group description carried by an FEC packet.
 struct FecHeader {
@@ -69,13 +73,13 @@ struct FecHeader {
 // room + header + S. On refusal returns nullopt and, if why is given, the reason.
 std::optional<FecHeader> parse_fec_packet(ByteView packet, std::string *why = nullptr);
 
-// Wall time spent inside the library call, in nanoseconds.
+// Wall time spent inside the stream layer's call, in nanoseconds.
 struct Timed {
   int code = 0;
   std::int64_t ns = 0;
 };
 
-// A library handle for one variant, released on destruction.
+// A stream-layer codec for one variant, released on destruction.
 class FecCodec {
  public:
   explicit FecCodec(Variant v);
@@ -83,12 +87,12 @@ class FecCodec {
   FecCodec(const FecCodec &) = delete;
   FecCodec &operator=(const FecCodec &) = delete;
 
-  bool ok() const { return handle_ != nullptr; }
+  bool ok() const { return codec_ != nullptr; }
   Variant variant() const { return variant_; }
 
   // Protects k = media.size() RTP packets with consecutive sequence numbers by
   // r FEC packets, each with kRtpRoom zero bytes in front (the caller writes the
-  // RTP header there). Returns the library's code (0 on success).
+  // RTP header there). Returns 0, or the stream layer's or library's code.
   Timed encode(std::span<const ByteView> media, int r, std::vector<Bytes> &fec_out);
 
   struct Decoded {
@@ -110,7 +114,7 @@ class FecCodec {
 
  private:
   Variant variant_;
-  void *handle_ = nullptr;
+  zvfec_stream_codec *codec_ = nullptr;
 };
 
 }  // namespace zvtool

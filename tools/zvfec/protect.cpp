@@ -1,8 +1,10 @@
 #include "protect.h"
 
 #include <map>
+#include <memory>
 
 #include <fmt/format.h>
+#include <zvfec/stream.h>
 
 #include "progress.h"
 #include "rtp.h"
@@ -17,65 +19,63 @@ struct StreamKey {
 };
 
 struct Stream {
-  std::vector<std::size_t> group;  // frame indices of the open group
-  std::uint16_t last_seq = 0;
-  std::uint16_t fec_seq = 0;
+  std::size_t last_frame = 0;  // index of the stream's latest media frame
   bool disabled = false;
 };
+
+using SenderPtr = std::unique_ptr<zvfec_stream_sender, decltype(&zvfec_stream_sender_free)>;
 
 }  // namespace
 
 std::vector<Frame> protect_capture(const Capture &in, const ProtectOptions &opts,
                                    ProtectStats &stats, std::string *messages) {
-  FecCodec codec(opts.variant);
+  // One sender per flow: it groups each SSRC's packets and numbers each FEC
+  // stream on its own.
+  std::map<FlowKey, SenderPtr> senders;
   std::map<StreamKey, Stream> streams;
   std::vector<std::vector<Frame>> after(in.frames.size());
   std::vector<UdpView> views(in.frames.size());
   auto note = [messages](const std::string &s) { *messages += s + "\n"; };
 
-  auto flush = [&](const StreamKey &key, Stream &st) {
-    if (st.group.empty()) return;
-    std::vector<ByteView> media;
-    for (auto i : st.group) {
-      const auto &v = views[i];
-      media.emplace_back(in.frames[i].data.data() + v.payload_off, v.payload_len);
-    }
-    std::vector<Bytes> fec;
-    const Timed t = codec.encode(media, opts.r, fec);
-    const std::size_t last = st.group.back();
-    if (t.code != 0) {
-      note(fmt::format(
-          "ssrc {:#010x}: a group of {} packets could not be protected (library code {})", key.ssrc,
-          media.size(), t.code));
-      stats.unprotected += static_cast<std::int64_t>(media.size());
-      st.group.clear();
-      return;
-    }
-    const auto first = parse_rtp(media.front());
-    const auto dport = static_cast<std::uint16_t>(key.flow.dport + opts.port_offset);
-    for (auto &f : fec) {
-      RtpHeader h;
-      h.payload_type = static_cast<std::uint8_t>(opts.fec_pt);
-      h.seq = st.fec_seq++;
-      h.timestamp = first->timestamp;
-      h.ssrc = fec_ssrc(key.ssrc);
-      write_rtp(f, h);
+  // Places the FEC packets the sender of `flow` has made behind the last media
+  // frame of the group each protects; frame i is the one just pushed.
+  auto place = [&](const FlowKey &flow, zvfec_stream_sender *sender, std::size_t i,
+                   std::uint16_t seq_i) {
+    zvfec_stream_packet p;
+    while (zvfec_stream_sender_pop(sender, &p)) {
+      const Stream &st = streams[{flow, p.media_ssrc}];
+      const std::size_t last = i < in.frames.size() && p.seq == seq_i ? i : st.last_frame;
+      const auto dport = static_cast<std::uint16_t>(flow.dport + opts.port_offset);
       Frame out;
       out.ts_ns = in.frames[last].ts_ns;
-      out.data = build_udp_frame(in.frames[last], views[last], key.flow.sport, dport, f);
+      out.data =
+          build_udp_frame(in.frames[last], views[last], flow.sport, dport, ByteView(p.data, p.len));
       out.orig_len = static_cast<std::uint32_t>(out.data.size());
       if (out.data.empty()) {
         note(fmt::format("ssrc {:#010x}: an FEC packet of {} bytes does not fit a UDP datagram",
-                         key.ssrc, f.size()));
+                         p.media_ssrc, p.len));
         continue;
       }
       after[last].push_back(std::move(out));
       ++stats.fec;
     }
-    ++stats.groups;
-    st.group.clear();
+  };
+  auto count = [&](zvfec_stream_sender *sender, std::uint32_t ssrc,
+                   const zvfec_stream_sender_stats &before) {
+    zvfec_stream_sender_stats now{};
+    zvfec_stream_sender_get_stats(sender, &now);
+    stats.groups += static_cast<std::int64_t>(now.groups - before.groups);
+    if (now.unprotected > before.unprotected) {
+      const auto n = now.unprotected - before.unprotected;
+      note(fmt::format(
+          "ssrc {:#010x}: a group of {} packets could not be protected (library code {})", ssrc, n,
+          now.last_error));
+      stats.unprotected += static_cast<std::int64_t>(n);
+    }
   };
 
+  const zvfec_stream_sender_config cfg{
+      static_cast<int>(opts.variant), opts.k, opts.r, opts.fec_pt, 0, 0};
   Progress progress("protect", static_cast<std::int64_t>(in.frames.size()));
   for (std::size_t i = 0; i < in.frames.size(); ++i) {
     progress.update(static_cast<std::int64_t>(i));
@@ -107,13 +107,27 @@ std::vector<Frame> protect_capture(const Capture &in, const ProtectOptions &opts
       ++stats.unprotected;
       continue;
     }
-    if (!st.group.empty() && rtp->seq != static_cast<std::uint16_t>(st.last_seq + 1))
-      flush(key, st);
-    st.group.push_back(i);
-    st.last_seq = rtp->seq;
-    if (static_cast<int>(st.group.size()) == opts.k) flush(key, st);
+    auto sit = senders.find(v->flow);
+    if (sit == senders.end())
+      sit = senders
+                .emplace(v->flow, SenderPtr(zvfec_stream_sender_new(&cfg, nullptr),
+                                            zvfec_stream_sender_free))
+                .first;
+    zvfec_stream_sender *sender = sit->second.get();
+    zvfec_stream_sender_stats before{};
+    zvfec_stream_sender_get_stats(sender, &before);
+    zvfec_stream_sender_push(sender, payload.data(), payload.size(), in.frames[i].ts_ns);
+    count(sender, key.ssrc, before);
+    place(v->flow, sender, i, rtp->seq);
+    st.last_frame = i;
   }
-  for (auto &[key, st] : streams) flush(key, st);
+  for (auto &[flow, sender] : senders) {
+    zvfec_stream_sender_stats before{};
+    zvfec_stream_sender_get_stats(sender.get(), &before);
+    zvfec_stream_sender_flush(sender.get());
+    count(sender.get(), 0, before);
+    place(flow, sender.get(), in.frames.size(), 0);
+  }
 
   std::vector<Frame> out;
   out.reserve(in.frames.size() + static_cast<std::size_t>(stats.fec));

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include <zvfec/stream.h>
+
 #include "capture.h"
 #include "fec_codec.h"
 
@@ -12,7 +14,7 @@ namespace zvtool {
 
 // The SSRC of the FEC stream that protects media SSRC s; a receiver maps it
 // back with the same function.
-inline std::uint32_t fec_ssrc(std::uint32_t s) { return s ^ 0x0FEC0FECu; }
+inline std::uint32_t fec_ssrc(std::uint32_t s) { return zvfec_stream_fec_ssrc(s); }
 
 inline constexpr int kDefaultFecPt = 127;
 inline constexpr int kDefaultPortOffset = 2;

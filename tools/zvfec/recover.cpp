@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <climits>
 #include <memory>
-#include <tuple>
 
 #include <fmt/format.h>
+#include <zvfec/stream.h>
 
 #include "progress.h"
 #include "rtp.h"
@@ -20,48 +20,43 @@ struct StreamKey {
 };
 
 struct OutPacket {
-  std::int64_t ts_ns = 0;
-  Bytes rtp;
   Frame frame;
   bool recovered = false;
 };
 
-struct FecRef {
-  std::size_t frame;
-  UdpView view;
-  FecHeader hdr;
-  std::int64_t base_ext;
-};
-
-struct Stream {
-  std::map<std::int64_t, OutPacket> packets;  // by extended sequence number
-  std::vector<FecRef> fec;
-  bool seen = false;
-  std::int64_t last_ext = 0;
-  std::int64_t received = 0, recovered = 0;
-
-  // The extended sequence number nearest the last media packet seen.
-  std::int64_t nearest(std::uint16_t seq) const {
-    if (!seen) return (std::int64_t{1} << 32) + seq;
-    return last_ext + static_cast<std::int16_t>(static_cast<std::uint16_t>(seq - last_ext));
-  }
-  // Media packets move the reference; FEC headers, which may be forged, do not.
-  std::int64_t extend(std::uint16_t seq) {
-    last_ext = nearest(seq);
-    seen = true;
-    return last_ext;
-  }
-};
-
-ByteView payload_of(const Frame &f, const UdpView &v) {
-  return {f.data.data() + v.payload_off, v.payload_len};
-}
+using ReceiverPtr = std::unique_ptr<zvfec_stream_receiver, decltype(&zvfec_stream_receiver_free)>;
 
 }  // namespace
 
 std::vector<Frame> recover_capture(const Capture &in, const RecoverOptions &opts,
                                    RecoverStats &stats, std::string *messages) {
-  std::map<StreamKey, Stream> streams;
+  // One receiver per media flow, holding the whole capture: every group gets
+  // its chance, whatever the order and spacing of its packets.
+  const zvfec_stream_receiver_config cfg{INT64_MAX, SIZE_MAX};
+  std::map<FlowKey, ReceiverPtr> receivers;
+  std::map<StreamKey, std::map<std::int64_t, OutPacket>> streams;  // by extended number
+  auto receiver_of = [&](const FlowKey &flow) {
+    auto it = receivers.find(flow);
+    if (it == receivers.end())
+      it = receivers
+               .emplace(flow, ReceiverPtr(zvfec_stream_receiver_new(&cfg, nullptr),
+                                          zvfec_stream_receiver_free))
+               .first;
+    return it->second.get();
+  };
+  // Recovered packets are addressed like their stream, in a frame shaped like
+  // the one whose arrival completed their group.
+  auto collect = [&](const FlowKey &flow, zvfec_stream_receiver *rx, const Frame &tmpl,
+                     const UdpView &tv) {
+    zvfec_stream_packet p;
+    while (zvfec_stream_receiver_pop(rx, &p)) {
+      OutPacket out{{tmpl.ts_ns, {}, 0}, true};
+      out.frame.data = build_udp_frame(tmpl, tv, flow.sport, flow.dport, ByteView(p.data, p.len));
+      out.frame.orig_len = static_cast<std::uint32_t>(out.frame.data.size());
+      if (!out.frame.data.empty()) streams[{flow, p.media_ssrc}][p.seq] = std::move(out);
+    }
+  };
+
   Progress progress("recover", static_cast<std::int64_t>(in.frames.size()));
   for (std::size_t i = 0; i < in.frames.size(); ++i) {
     progress.update(static_cast<std::int64_t>(i));
@@ -71,123 +66,59 @@ std::vector<Frame> recover_capture(const Capture &in, const RecoverOptions &opts
       ++stats.non_udp;
       continue;
     }
-    const ByteView payload = payload_of(f, *v);
+    const ByteView payload(f.data.data() + v->payload_off, v->payload_len);
     const auto rtp = parse_rtp(payload);
     if (!rtp) {
       ++stats.non_rtp;
       continue;
     }
     if (rtp->payload_type == opts.fec_pt && v->flow.dport >= opts.port_offset) {
-      std::string why;
-      const auto hdr = parse_fec_packet(payload, &why);
-      if (!hdr) {
+      FlowKey flow = v->flow;
+      flow.dport = static_cast<std::uint16_t>(flow.dport - opts.port_offset);
+      auto *rx = receiver_of(flow);
+      const int code = zvfec_stream_receiver_push_fec(rx, payload.data(), payload.size(), f.ts_ns);
+      if (code < 0) {
         ++stats.bad_fec;
-        ++stats.bad_fec_reasons[why];
+        ++stats.bad_fec_reasons[zvfec_stream_error_text(code)];
         continue;
       }
       ++stats.fec;
-      StreamKey key{v->flow, fec_ssrc(rtp->ssrc)};
-      key.flow.dport = static_cast<std::uint16_t>(key.flow.dport - opts.port_offset);
-      Stream &st = streams[key];
-      st.fec.push_back({i, *v, *hdr, st.nearest(hdr->base_seq)});
+      collect(flow, rx, f, *v);
       continue;
     }
-    Stream &st = streams[StreamKey{v->flow, rtp->ssrc}];
-    const std::int64_t ext = st.extend(rtp->seq);
-    if (st.packets.contains(ext)) {
+    auto *rx = receiver_of(v->flow);
+    std::int64_t ext = 0;
+    const int code =
+        zvfec_stream_receiver_push_media(rx, payload.data(), payload.size(), f.ts_ns, &ext);
+    if (code == ZVFEC_STREAM_DUPLICATE) {
       ++stats.duplicates;
       continue;
     }
-    ++st.received;
-    st.packets[ext] = OutPacket{f.ts_ns, Bytes(payload.begin(), payload.end()), f, false};
+    streams[{v->flow, rtp->ssrc}][ext] = OutPacket{f, false};
+    collect(v->flow, rx, f, *v);
   }
 
-  std::unique_ptr<FecCodec> codecs[3];
-  for (auto &[key, st] : streams) {
-    // One decode per distinct group description; FEC packets that disagree
-    // with their group-mates about the group form a group of their own.
-    std::map<std::tuple<std::int64_t, int, int, int, int>, std::vector<std::size_t>> groups;
-    for (std::size_t j = 0; j < st.fec.size(); ++j) {
-      const auto &h = st.fec[j].hdr;
-      groups[{st.fec[j].base_ext, h.k, h.r, h.symbol_len, static_cast<int>(h.variant)}].push_back(
-          j);
-    }
-    for (const auto &[gk, members] : groups) {
-      const FecRef &first = st.fec[members.front()];
-      const FecHeader &hdr = first.hdr;
-      const std::int64_t base = std::get<0>(gk);
-      bool gap = false;
-      std::vector<ByteView> media, fec;
-      for (std::int64_t e = base; e < base + hdr.k; ++e) {
-        const auto it = st.packets.find(e);
-        if (it == st.packets.end())
-          gap = true;
-        else
-          media.emplace_back(it->second.rtp);
-      }
-      if (!gap) continue;
-      for (auto j : members) fec.push_back(payload_of(in.frames[st.fec[j].frame], st.fec[j].view));
-      auto &codec = codecs[static_cast<std::size_t>(hdr.variant)];
-      if (!codec) codec = std::make_unique<FecCodec>(hdr.variant);
-      const auto gaps = static_cast<std::size_t>(hdr.k) - media.size();
-      auto d = codec->decode(hdr, media, fec, key.ssrc);
-      stats.rejected += d.rejected;
-      // One forged packet among the group's FEC packets spoils the whole
-      // decode; when there are spares, try again without each one in turn.
-      if (d.packets.size() < gaps && d.call.code != -100 && fec.size() > 1) {
-        for (std::size_t skip = 0; skip < fec.size() && d.packets.size() < gaps; ++skip) {
-          std::vector<ByteView> rest = fec;
-          rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(skip));
-          auto retry = codec->decode(hdr, media, rest, key.ssrc);
-          if (retry.packets.size() > d.packets.size()) d = std::move(retry);
-        }
-      }
-      if (d.call.code != 0 && d.call.code != -100) {
-        ++stats.failed_groups;
-        *messages += fmt::format(
-            "ssrc {:#010x}: the group at sequence {} was not decoded "
-            "(library code {})\n",
-            key.ssrc, hdr.base_seq, d.call.code);
-      }
-      const Frame &tmpl = in.frames[first.frame];
-      for (const auto &p : d.packets) {
-        const auto seq = parse_rtp(p)->seq;
-        const std::int64_t ext = base + static_cast<std::uint16_t>(seq - hdr.base_seq);
-        OutPacket out{tmpl.ts_ns, p, {}, true};
-        out.frame.data = build_udp_frame(tmpl, first.view, key.flow.sport, key.flow.dport, p);
-        out.frame.orig_len = static_cast<std::uint32_t>(out.frame.data.size());
-        if (out.frame.data.empty()) continue;
-        st.packets[ext] = std::move(out);
-        ++st.recovered;
-      }
-    }
+  for (const auto &[flow, rx] : receivers) {
+    zvfec_stream_receiver_stats rs{};
+    zvfec_stream_receiver_get_stats(rx.get(), &rs);
+    stats.rejected += static_cast<std::int64_t>(rs.rejected);
+    stats.failed_groups += static_cast<std::int64_t>(rs.decode_failures);
+    if (rs.decode_failures > 0)
+      *messages += fmt::format("{}: the library refused {} decode(s) of groups it had enough for\n",
+                               flow_name(flow), rs.decode_failures);
   }
 
   // Per stream: sequence order, recovered packets timed like their predecessor.
   std::vector<std::vector<Frame>> ordered;
-  for (auto &[key, st] : streams) {
-    if (st.packets.empty() && st.fec.empty()) continue;
-    StreamReport rep{key.flow, key.ssrc, st.received, st.recovered, 0};
-    std::int64_t lo = INT64_MAX, hi = INT64_MIN;
-    if (!st.packets.empty()) {
-      lo = st.packets.begin()->first;
-      hi = st.packets.rbegin()->first;
-    }
-    // A group counts towards the stream's span only when some packet of it is
-    // here, so that a forged header cannot claim a range of losses.
-    for (const auto &f : st.fec) {
-      const auto it = st.packets.lower_bound(f.base_ext);
-      if (it == st.packets.end() || it->first >= f.base_ext + f.hdr.k) continue;
-      lo = std::min(lo, f.base_ext);
-      hi = std::max(hi, f.base_ext + f.hdr.k - 1);
-    }
-    if (lo > hi) continue;
-    rep.missing = hi - lo + 1 - static_cast<std::int64_t>(st.packets.size());
-    stats.streams.push_back(rep);
+  for (auto &[key, packets] : streams) {
+    zvfec_stream_ssrc_stats ss{};
+    zvfec_stream_receiver_get_ssrc_stats(receivers.at(key.flow).get(), key.ssrc, &ss);
+    stats.streams.push_back({key.flow, key.ssrc, static_cast<std::int64_t>(ss.received),
+                             static_cast<std::int64_t>(ss.recovered), ss.missing});
     std::vector<Frame> frames;
     std::int64_t prev_ts = INT64_MIN;
-    for (auto &[ext, p] : st.packets) {
-      p.frame.ts_ns = p.recovered && prev_ts != INT64_MIN ? prev_ts : p.ts_ns;
+    for (auto &[ext, p] : packets) {
+      p.frame.ts_ns = p.recovered && prev_ts != INT64_MIN ? prev_ts : p.frame.ts_ns;
       prev_ts = p.frame.ts_ns;
       frames.push_back(std::move(p.frame));
     }

@@ -1,0 +1,28 @@
+/* What both elements of the zvfec plugin share: their time line and how an
+ * RTP packet from the stream layer becomes a buffer. */
+#ifndef ZVFEC_GST_COMMON_H
+#define ZVFEC_GST_COMMON_H
+
+#include <gst/gst.h>
+#include <zvfec/stream.h>
+
+G_BEGIN_DECLS
+
+/* Now on the element's clock (the pipeline's, or a test clock), or on the
+ * system clock while the element has none: the stream layer's time line. */
+gint64 zvfec_gst_now(GstElement *element);
+
+/* A new buffer holding a copy of the packet. */
+GstBuffer *zvfec_gst_buffer_from_packet(const zvfec_stream_packet *packet);
+
+/* An iterator over the one pad that pad is internally linked to: caps and
+ * other queries then travel between the media pads only, never to the FEC
+ * pad, whose caps differ. */
+GstIterator *zvfec_gst_iterate_one(GstPad *pad);
+
+/* Registers zvfecenc and zvfecdec with plugin (or statically with NULL). */
+gboolean zvfec_gst_register_elements(GstPlugin *plugin);
+
+G_END_DECLS
+
+#endif

@@ -1,7 +1,6 @@
 /* What both elements of the zvfec plugin share: their time line and how an
  * RTP packet from the stream layer becomes a buffer. */
-#ifndef ZVFEC_GST_COMMON_H
-#define ZVFEC_GST_COMMON_H
+#pragma once
 
 #include <gst/gst.h>
 #include <zvfec/stream.h>
@@ -24,5 +23,3 @@ GstIterator *zvfec_gst_iterate_one(GstPad *pad);
 gboolean zvfec_gst_register_elements(GstPlugin *plugin);
 
 G_END_DECLS
-
-#endif

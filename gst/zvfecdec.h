@@ -1,7 +1,6 @@
 /* zvfecdec: passes the media on its sink pad on through src and inserts the
  * packets it recovers from the FEC packets on fec_sink. */
-#ifndef ZVFEC_GST_DEC_H
-#define ZVFEC_GST_DEC_H
+#pragma once
 
 #include <gst/gst.h>
 
@@ -11,5 +10,3 @@ G_BEGIN_DECLS
 G_DECLARE_FINAL_TYPE(GstZvfecDec, gst_zvfec_dec, GST, ZVFEC_DEC, GstElement)
 
 G_END_DECLS
-
-#endif

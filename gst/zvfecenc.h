@@ -1,7 +1,6 @@
 /* zvfecenc: protects the RTP stream on its sink pad with FEC packets on its
  * fec_src pad; the media goes on through src unchanged. */
-#ifndef ZVFEC_GST_ENC_H
-#define ZVFEC_GST_ENC_H
+#pragma once
 
 #include <gst/gst.h>
 
@@ -14,5 +13,3 @@ G_DECLARE_FINAL_TYPE(GstZvfecEnc, gst_zvfec_enc, GST, ZVFEC_ENC, GstElement)
 GType gst_zvfec_variant_get_type(void);
 
 G_END_DECLS
-
-#endif

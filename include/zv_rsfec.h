@@ -33,8 +33,7 @@
  * thread; a log line goes to the callback registered when it was formatted,
  * which may run on any thread that calls the library.
  */
-#ifndef ZV_RSFEC_H
-#define ZV_RSFEC_H
+#pragma once
 
 #if defined(ZV_RSFEC_STATIC)
 #define ZV_RSFEC_API
@@ -159,5 +158,3 @@ ZV_RSFEC_API void zv_rsfec_set_log_level(ZV_FEC_LOG_SERVERITY_E level);
 #ifdef __cplusplus
 }
 #endif
-
-#endif /* ZV_RSFEC_H */

@@ -5,8 +5,7 @@
  * carry indices 0 .. k-1, recovery block r carries index k + r, k + m <= 256.
  * cm256_init_(2) must have run once in the process before the first encode or
  * decode. */
-#ifndef ZVFEC_CAUCHY_H
-#define ZVFEC_CAUCHY_H
+#pragma once
 
 #ifdef __cplusplus
 extern "C" {
@@ -109,5 +108,3 @@ int zvfec_decode_sei(ZVFEC_BLOCK *block);
 #ifdef __cplusplus
 }
 #endif
-
-#endif /* ZVFEC_CAUCHY_H */

@@ -12,8 +12,7 @@
  * released. A repair symbol that a codec allocates into an empty entry of the
  * caller's table, and every recovered source symbol, belong to the caller, who
  * releases them with of_free (or the runtime's free). */
-#ifndef ZVFEC_CODEC_SESSION_H
-#define ZVFEC_CODEC_SESSION_H
+#pragma once
 
 #include <stdbool.h>
 #include <stddef.h>
@@ -195,5 +194,3 @@ extern unsigned int of_verbosity;
 #ifdef __cplusplus
 }
 #endif
-
-#endif /* ZVFEC_CODEC_SESSION_H */

@@ -27,8 +27,7 @@
  *   and a negative code on failure: the stream layer's own codes below, or the
  *   media API's codes (zv_rsfec.h) passed through unchanged.
  */
-#ifndef ZVFEC_STREAM_H
-#define ZVFEC_STREAM_H
+#pragma once
 
 #include <stddef.h>
 #include <stdint.h>
@@ -295,5 +294,3 @@ int zvfec_stream_receiver_get_ssrc_stats(const zvfec_stream_receiver *receiver, 
 #ifdef __cplusplus
 }
 #endif
-
-#endif /* ZVFEC_STREAM_H */

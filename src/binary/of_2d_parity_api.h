@@ -2,8 +2,7 @@
 // symbols laid out as a grid of b rows and a columns, one repair symbol per
 // grid row (ESIs k .. k+b-1) and one per grid column (k+b .. n-1), r = a + b.
 // The generic layer has checked its own arguments before calling these.
-#ifndef ZVFEC_BINARY_OF_2D_PARITY_API_H
-#define ZVFEC_BINARY_OF_2D_PARITY_API_H
+#pragma once
 
 #include <cstdint>
 
@@ -47,5 +46,3 @@ of_status_t of_2d_parity_set_control_parameter(of_2d_parity_cb_t *ofcb, unsigned
 // Types 1 and 2 only (uint32_t, length 4).
 of_status_t of_2d_parity_get_control_parameter(of_2d_parity_cb_t *ofcb, unsigned int type,
                                                void *value, unsigned int length);
-
-#endif  // ZVFEC_BINARY_OF_2D_PARITY_API_H

@@ -2,8 +2,7 @@
 // layers' allocation wrappers so that running out of memory is an ordinary
 // failure (allocate returns false) rather than an exception, and freed with
 // its owner on every path.
-#ifndef ZVFEC_BINARY_OF_ARRAY_H
-#define ZVFEC_BINARY_OF_ARRAY_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -45,5 +44,3 @@ class of_array {
 
   T *items_ = nullptr;
 };
-
-#endif  // ZVFEC_BINARY_OF_ARRAY_H

@@ -3,8 +3,7 @@
 // c >= n_rows is source symbol c - n_rows. Builders that draw seed a generator
 // state of their own for the build (never the process-wide one), so a matrix
 // depends only on its parameters, whatever other threads build meanwhile.
-#ifndef ZVFEC_BINARY_OF_CREATE_PCHK_H
-#define ZVFEC_BINARY_OF_CREATE_PCHK_H
+#pragma once
 
 #include <cstdint>
 
@@ -83,5 +82,3 @@ int64_t of_place_evenboth(of_mod2sparse *m, uint32_t nb_row, uint32_t col_start,
 // the number of entries added, or -1 when memory is short.
 int64_t of_complete_sparse_rows(of_mod2sparse *m, uint32_t nb_row, uint32_t col_start,
                                 uint32_t nb_col, of_rfc5170_rng *rng);
-
-#endif  // ZVFEC_BINARY_OF_CREATE_PCHK_H

@@ -1,6 +1,5 @@
 // Number of one bits in words and word arrays.
-#ifndef ZVFEC_BINARY_OF_HAMMING_WEIGHT_H
-#define ZVFEC_BINARY_OF_HAMMING_WEIGHT_H
+#pragma once
 
 #include <array>
 #include <cstddef>
@@ -35,5 +34,3 @@ uint32_t of_hweight32_table(uint32_t word);
 uint32_t of_hweight32(uint32_t word);
 uint32_t of_hweight8_table(uint8_t byte);
 uint32_t of_popcount_3(uint64_t word);
-
-#endif  // ZVFEC_BINARY_OF_HAMMING_WEIGHT_H

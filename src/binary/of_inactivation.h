@@ -15,8 +15,7 @@
 // system, and each pivot's inactive part, each a multi-input XOR over the
 // few symbols its equation names. No symbol XOR is spent on an equation the
 // solution does not use.
-#ifndef ZVFEC_BINARY_OF_INACTIVATION_H
-#define ZVFEC_BINARY_OF_INACTIVATION_H
+#pragma once
 
 #include <cstdint>
 
@@ -49,5 +48,3 @@ struct of_inactivation_stats {
 of_status_t of_inactivation_solve(const of_mod2rows *rows, uint32_t n_cols, of_rhs_fn rhs,
                                   void *context, uint32_t symbol_size, const uint8_t *wanted,
                                   void **values, of_inactivation_stats *stats);
-
-#endif  // ZVFEC_BINARY_OF_INACTIVATION_H

@@ -1,8 +1,7 @@
 // Iterative (peeling) decoding of the binary codecs: every symbol that
 // arrives or is recovered is substituted into the equations that hold it, and
 // an equation left with a single unknown yields that symbol.
-#ifndef ZVFEC_BINARY_OF_IT_DECODING_H
-#define ZVFEC_BINARY_OF_IT_DECODING_H
+#pragma once
 
 #include <cstdint>
 
@@ -24,5 +23,3 @@
 of_status_t of_linear_binary_code_decode_with_new_symbol(of_linear_binary_code_cb *ofcb,
                                                          const void *new_symbol,
                                                          uint32_t new_symbol_esi);
-
-#endif  // ZVFEC_BINARY_OF_IT_DECODING_H

@@ -3,8 +3,7 @@
 // symbol k + j - 1; decoding peels symbols as they arrive and can be finished
 // by elimination. The generic layer has checked its own arguments before
 // calling these.
-#ifndef ZVFEC_BINARY_OF_LDPC_STAIRCASE_API_H
-#define ZVFEC_BINARY_OF_LDPC_STAIRCASE_API_H
+#pragma once
 
 #include <cstdint>
 
@@ -63,5 +62,3 @@ of_status_t of_ldpc_staircase_set_control_parameter(of_ldpc_staircase_cb_t *ofcb
 // a missing value or a wrong length: OF_STATUS_ERROR.
 of_status_t of_ldpc_staircase_get_control_parameter(of_ldpc_staircase_cb_t *ofcb, unsigned int type,
                                                     void *value, unsigned int length);
-
-#endif  // ZVFEC_BINARY_OF_LDPC_STAIRCASE_API_H

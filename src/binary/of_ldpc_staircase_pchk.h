@@ -1,6 +1,5 @@
 // The LDPC-staircase parity-check matrix of RFC 5170.
-#ifndef ZVFEC_BINARY_OF_LDPC_STAIRCASE_PCHK_H
-#define ZVFEC_BINARY_OF_LDPC_STAIRCASE_PCHK_H
+#pragma once
 
 #include <cstdint>
 
@@ -26,5 +25,3 @@ of_mod2sparse *of_create_pchck_matrix_rfc5170_compliant(uint32_t nb_rows, uint32
   return of_create_pchck_matrix_rfc5170_compliant(nb_rows, nb_cols, left_degree, seed,
                                                   &ofcb->extra_entries_added_in_pchk);
 }
-
-#endif  // ZVFEC_BINARY_OF_LDPC_STAIRCASE_PCHK_H

@@ -5,8 +5,7 @@
 // The parity-check matrix has one row per repair symbol (one equation: the
 // XOR of the row's symbols is zero) and its repair columns first: column c < r
 // is repair ESI k + c, column c >= r is source ESI c - r.
-#ifndef ZVFEC_BINARY_OF_LINEAR_BINARY_CODE_H
-#define ZVFEC_BINARY_OF_LINEAR_BINARY_CODE_H
+#pragma once
 
 #include <cstdint>
 
@@ -127,5 +126,3 @@ of_status_t of_linear_binary_code_get_source_symbols_tab(of_linear_binary_code_c
 of_status_t of_linear_binary_code_get_max(unsigned int type, void *value, unsigned int length,
                                           uint32_t max_nb_source_symbols,
                                           uint32_t max_nb_encoding_symbols);
-
-#endif  // ZVFEC_BINARY_OF_LINEAR_BINARY_CODE_H

@@ -1,7 +1,6 @@
 // Conversions of sparse GF(2) matrices: to and from dense ones, and to row
 // index arrays.
-#ifndef ZVFEC_BINARY_OF_MATRIX_CONVERT_H
-#define ZVFEC_BINARY_OF_MATRIX_CONVERT_H
+#pragma once
 
 #include <cstdint>
 
@@ -39,5 +38,3 @@ void of_mod2rows_to_columns(const of_mod2rows *r, uint32_t n_cols, uint32_t *col
 
 // Frees both arrays and sets them to none. Accepts a record never filled.
 void of_mod2rows_free(of_mod2rows *r);
-
-#endif  // ZVFEC_BINARY_OF_MATRIX_CONVERT_H

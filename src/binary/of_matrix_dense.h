@@ -1,7 +1,6 @@
 // Bit-packed matrices over GF(2): every row is a run of 32-bit words inside one
 // block, so Gaussian elimination XORs 32 columns per operation.
-#ifndef ZVFEC_BINARY_OF_MATRIX_DENSE_H
-#define ZVFEC_BINARY_OF_MATRIX_DENSE_H
+#pragma once
 
 #include <cstdint>
 #include <cstdio>
@@ -84,5 +83,3 @@ void of_mod2dense_print(FILE *f, const of_mod2dense *m);
 void of_mod2dense_print_stats(FILE *f, const of_mod2dense *m);
 void of_mod2dense_print_memory_info(const of_mod2dense *m);
 void of_mod2dense_print_bitmap(const of_mod2dense *m, const char *file_name);
-
-#endif  // ZVFEC_BINARY_OF_MATRIX_DENSE_H

@@ -1,8 +1,7 @@
 // Sparse matrices over GF(2): only the 1-entries are stored, each one linked
 // at the same time into the circular list of its row and of its column, both
 // kept sorted by index. Parity-check matrices of the binary codecs live here.
-#ifndef ZVFEC_BINARY_OF_MATRIX_SPARSE_H
-#define ZVFEC_BINARY_OF_MATRIX_SPARSE_H
+#pragma once
 
 #include <cstdint>
 #include <cstdio>
@@ -165,5 +164,3 @@ void of_mod2sparse_print(FILE *f, of_mod2sparse *m);
 void of_mod2sparse_printf(FILE *f, of_mod2sparse *m);
 void of_mod2sparse_print_bitmap(of_mod2sparse *m);
 void of_mod2sparse_matrix_stats(FILE *f, of_mod2sparse *m, uint32_t nb_src, uint32_t nb_par);
-
-#endif  // ZVFEC_BINARY_OF_MATRIX_SPARSE_H

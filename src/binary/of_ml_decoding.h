@@ -2,8 +2,7 @@
 // substituted into the equations once more, which can recover further
 // symbols by peeling, and what is left is solved by inactivation
 // (of_inactivation.h).
-#ifndef ZVFEC_BINARY_OF_ML_DECODING_H
-#define ZVFEC_BINARY_OF_ML_DECODING_H
+#pragma once
 
 #include <cstdint>
 
@@ -31,5 +30,3 @@
 // elimination has begun, and after a fatal error, the matrix is consumed: the
 // block is then fit only for reading the source symbols and for release.
 of_status_t of_linear_binary_code_finish_decoding_with_ml(of_linear_binary_code_cb *ofcb);
-
-#endif  // ZVFEC_BINARY_OF_ML_DECODING_H

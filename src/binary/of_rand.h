@@ -1,8 +1,7 @@
 // The pseudo-random generator of RFC 5170 (Park-Miller "minimal standard",
 // multiplier 16807, modulus 2^31 - 1). Encoder and decoder draw the same
 // parity-check matrix from it, so its sequence must never change.
-#ifndef ZVFEC_BINARY_OF_RAND_H
-#define ZVFEC_BINARY_OF_RAND_H
+#pragma once
 
 #include <cstdint>
 
@@ -30,5 +29,3 @@ extern uint64_t of_seed;
 // reported and leaves the state as it was.
 void of_rfc5170_srand(uint64_t s);
 uint64_t of_rfc5170_rand(uint64_t maxv);
-
-#endif  // ZVFEC_BINARY_OF_RAND_H

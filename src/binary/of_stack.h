@@ -2,8 +2,7 @@
 // layers' allocation wrappers so that running out of memory is an ordinary
 // failure (push returns false) rather than an exception or a crash. The
 // decoders keep their pending work here instead of on the thread's stack.
-#ifndef ZVFEC_BINARY_OF_STACK_H
-#define ZVFEC_BINARY_OF_STACK_H
+#pragma once
 
 #include <cstdint>
 #include <type_traits>
@@ -46,5 +45,3 @@ class of_stack {
   uint32_t size_ = 0;
   uint32_t capacity_ = 0;
 };
-
-#endif  // ZVFEC_BINARY_OF_STACK_H

@@ -1,8 +1,7 @@
 // XOR of symbols: the one arithmetic operation of the binary codecs, used by
 // their encoders and by every decoding stage, on the region arithmetic.
 // Symbols are byte arrays with no alignment promise; sizes are in bytes.
-#ifndef ZVFEC_BINARY_OF_SYMBOL_H
-#define ZVFEC_BINARY_OF_SYMBOL_H
+#pragma once
 
 #include <cstdint>
 
@@ -49,5 +48,3 @@ class of_symbol_sum {
   uint32_t count_ = 0;
   const uint8_t *batch_[kBatch];
 };
-
-#endif  // ZVFEC_BINARY_OF_SYMBOL_H

@@ -1,7 +1,6 @@
 // Small helpers of the binary codecs: checked allocation, 4-byte integer file
 // I/O and a byte-composition printer.
-#ifndef ZVFEC_BINARY_OF_TOOLS_H
-#define ZVFEC_BINARY_OF_TOOLS_H
+#pragma once
 
 #include <cstdint>
 #include <cstdio>
@@ -18,5 +17,3 @@ int32_t of_intio_read(FILE *f);
 
 // Prints the index of every non-zero byte of buf to standard output.
 void of_print_composition(const void *buf, uint32_t size);
-
-#endif  // ZVFEC_BINARY_OF_TOOLS_H

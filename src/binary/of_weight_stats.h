@@ -1,6 +1,5 @@
 // Row and column weight statistics shared by the sparse and dense printers.
-#ifndef ZVFEC_BINARY_OF_WEIGHT_STATS_H
-#define ZVFEC_BINARY_OF_WEIGHT_STATS_H
+#pragma once
 
 #include <cstdint>
 #include <cstdio>
@@ -29,5 +28,3 @@ void of_weight_stats_print(FILE *f, const of_weight_stats *s, const char *min_fm
 // histogram. Returns the column density, which is also the matrix density.
 double of_print_row_col_stats(FILE *f, int32_t n_rows, int32_t n_cols, const of_weight_stats *rows,
                               const of_weight_stats *cols);
-
-#endif  // ZVFEC_BINARY_OF_WEIGHT_STATS_H

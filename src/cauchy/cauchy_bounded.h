@@ -4,8 +4,7 @@
 // rest as zeros, without allocating. With every length equal to BlockBytes
 // they give exactly the results of zvfec_encode and zvfec_decode (which are
 // built on the same code).
-#ifndef ZV_CAUCHY_CAUCHY_BOUNDED_H
-#define ZV_CAUCHY_CAUCHY_BOUNDED_H
+#pragma once
 
 #include "zvfec/cauchy.h"
 
@@ -26,5 +25,3 @@ int zvfec_encode_bounded(cm256_encoder_params params, void **originals, const in
 // "para err" messages for its direct callers; the media path passes false.
 int zvfec_decode_bounded(cm256_encoder_params params, cm256_block *blocks, const int *lengths,
                          bool report);
-
-#endif  // ZV_CAUCHY_CAUCHY_BOUNDED_H

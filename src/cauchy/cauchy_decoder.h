@@ -1,6 +1,5 @@
 // The decoder record of one zvfec_decode call and the block test pattern.
-#ifndef ZV_CAUCHY_CAUCHY_DECODER_H
-#define ZV_CAUCHY_CAUCHY_DECODER_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -47,5 +46,3 @@ void initializeBlocks(cm256_block *originals, int blockCount, int blockBytes);
 // True when every Index is below blockCount, none occurs twice and every block
 // holds the pattern of its Index.
 bool validateSolution(const cm256_block *blocks, int blockCount, int blockBytes);
-
-#endif  // ZV_CAUCHY_CAUCHY_DECODER_H

@@ -1,7 +1,6 @@
 // The Cauchy code matrix and the one-block encoding steps shared by the
 // encoder entry points and the decoder.
-#ifndef ZV_CAUCHY_CAUCHY_ENCODER_H
-#define ZV_CAUCHY_CAUCHY_ENCODER_H
+#pragma once
 
 #include <cstdint>
 
@@ -25,5 +24,3 @@ void zvfec_encode_block(cm256_encoder_params params, void **originals, int recov
                         void *recoveryBlock);
 void cm256_encode_block(cm256_encoder_params params, cm256_block *originals, int recoveryBlockIndex,
                         void *recoveryBlock);
-
-#endif  // ZV_CAUCHY_CAUCHY_ENCODER_H

@@ -8,8 +8,7 @@
 // equal to source). The operations check nothing: callers guarantee pointers
 // and lengths. Before gf256_init_ has built the tables every product and
 // quotient is 0.
-#ifndef ZV_CAUCHY_GF256_H
-#define ZV_CAUCHY_GF256_H
+#pragma once
 
 #include <cstdint>
 
@@ -86,5 +85,3 @@ void gf256_dot_mem(uint8_t *const *out, int rows, const uint8_t *const *src, con
 inline void gf256_div_mem(void *vz, const void *vx, uint8_t y, int bytes) {
   gf256_mul_mem(vz, vx, y == 1 ? uint8_t{1} : GF256Ctx.GF256_INV_TABLE[y], bytes);
 }
-
-#endif  // ZV_CAUCHY_GF256_H

@@ -10,8 +10,7 @@
 // the rest, so P = S / 255 + 1 bytes carry it. S is maxlen + 2 although
 // maxlen + 3 bytes follow the size; the format is fixed that way.
 // No trailing bits and no emulation-prevention bytes are added.
-#ifndef ZV_CAUCHY_GROUPED_FEC_H
-#define ZV_CAUCHY_GROUPED_FEC_H
+#pragma once
 
 #include <cstdint>
 
@@ -28,5 +27,3 @@ constexpr int grouped_size_bytes(int maxlen) { return (maxlen + 2) / 255 + 1; }
 constexpr int grouped_block_offset(int maxlen) { return 2 + grouped_size_bytes(maxlen); }
 // Whole packet: NAL header, payload type, size, block and three trailer bytes.
 constexpr int grouped_packet_bytes(int maxlen) { return grouped_block_offset(maxlen) + maxlen + 3; }
-
-#endif  // ZV_CAUCHY_GROUPED_FEC_H

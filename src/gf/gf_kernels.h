@@ -8,8 +8,7 @@
 // The environment variable ZVFEC_GF_KERNELS (scalar, ssse3, avx2, avx2-gfni or
 // avx512-gfni) caps the choice, so that tests and benchmarks can run every set
 // on one machine.
-#ifndef ZVFEC_GF_GF_KERNELS_H
-#define ZVFEC_GF_GF_KERNELS_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -63,5 +62,3 @@ const gf_kernel_set &gf_active_kernels();
 // Replaces the set in use, for tests and benchmarks that compare sets in one
 // process; not to be called while other threads compute.
 void gf_use_kernels(const gf_kernel_set &k);
-
-#endif  // ZVFEC_GF_GF_KERNELS_H

@@ -20,8 +20,7 @@
 // string functions, and keep everything in an anonymous namespace: no inline
 // function of another header is compiled here with instructions that the
 // rest of the library may not assume.
-#ifndef ZVFEC_GF_GF_KERNELS_IMPL_H
-#define ZVFEC_GF_GF_KERNELS_IMPL_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -146,5 +145,3 @@ constexpr gf_kernel_set kernel_set(const char *name) {
 
 }  // namespace gf_impl
 }  // namespace
-
-#endif  // ZVFEC_GF_GF_KERNELS_IMPL_H

@@ -11,8 +11,7 @@
 //
 // Lengths are in bytes, at any alignment. No output overlaps a source or
 // another output, except that gf_region_mul may work in place.
-#ifndef ZVFEC_GF_GF_REGION_H
-#define ZVFEC_GF_GF_REGION_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -89,5 +88,3 @@ void gf_region_dot(uint8_t *const *out, int rows, const uint8_t *const *src, int
 bool gf_region_dot_ragged(uint8_t *const *out, int rows, const uint8_t *const *src,
                           const size_t *lengths, int count, const gf_mul_const *field,
                           const uint8_t *coeff, size_t bytes, bool accumulate);
-
-#endif  // ZVFEC_GF_GF_REGION_H

@@ -1,7 +1,6 @@
 // Helpers shared by the tests of the binary codecs, which run through the
 // public session interface.
-#ifndef ZVFEC_TESTS_BINARY_BINARY_CODEC_HARNESS_H
-#define ZVFEC_TESTS_BINARY_BINARY_CODEC_HARNESS_H
+#pragma once
 
 #include <gtest/gtest.h>
 
@@ -119,5 +118,3 @@ inline std::vector<uint32_t> received_after_loss(std::mt19937 &rng, uint32_t n, 
 }
 
 }  // namespace binary_test
-
-#endif  // ZVFEC_TESTS_BINARY_BINARY_CODEC_HARNESS_H

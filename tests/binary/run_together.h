@@ -1,7 +1,6 @@
 // Runs work on several threads at once, for the tests that show that
 // threads share no state.
-#ifndef ZVFEC_TESTS_BINARY_RUN_TOGETHER_H
-#define ZVFEC_TESTS_BINARY_RUN_TOGETHER_H
+#pragma once
 
 #include <atomic>
 #include <cstddef>
@@ -35,5 +34,3 @@ inline void run_together(size_t threads, int min_rounds,
 }
 
 }  // namespace binary_test
-
-#endif  // ZVFEC_TESTS_BINARY_RUN_TOGETHER_H

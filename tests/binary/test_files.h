@@ -1,6 +1,5 @@
 // Temporary files for the matrix file tests, removed when the test ends.
-#ifndef ZVFEC_TESTS_BINARY_TEST_FILES_H
-#define ZVFEC_TESTS_BINARY_TEST_FILES_H
+#pragma once
 
 #include <gtest/gtest.h>
 
@@ -52,5 +51,3 @@ class TempFile {
   static inline int counter_ = 0;
   std::string path_;
 };
-
-#endif  // ZVFEC_TESTS_BINARY_TEST_FILES_H

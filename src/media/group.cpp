@@ -28,7 +28,7 @@ const char *argument_refusal(const EncodeArgs &a, const EncodeLimits &lim) {
 
 // Why the group's symbols do not fit the header or the FEC buffers, or null.
 const char *size_refusal(const EncodeArgs &a, const FecLayout &layout, int64_t symbol_len) {
-  if (symbol_len > kMaxSymbolLength) return "symbol length beyond 65535";
+  if (symbol_len > kMaxSymbolLength) return "symbol length beyond 65532";
   const int needed = layout.packet_length(static_cast<int>(symbol_len));
   for (int j = 0; j < a.fec_number; ++j) {
     if (a.fec_packet[j] == nullptr) return "null FEC packet buffer";

@@ -102,7 +102,7 @@ int encode(void *handle, const EncodeArgs &args) {
   if (!handle_ready(handle)) return -1;
   EncodeGroup g{};
   if (int rc =
-          prepare_encode(args, kVideoV1Layout, {INT_MAX, INT_MAX, kMaxHeaderIndices}, true, &g);
+          prepare_encode(args, kVideoV1Layout, {INT_MAX, INT_MAX, kMaxHeaderIndices}, false, &g);
       rc != 0)
     return rc;
   ZV_LOG(ZV_FEC_LOG_INFO, "max_packet_length   %d\n", g.symbol_len);

@@ -408,6 +408,42 @@ int rs_decode_in_place(const rs_code *code, gf **pkt, int *index, size_t len) {
   return 0;
 }
 
+namespace {
+
+// One spare buffer per thread for the repair symbols that sessions compute
+// ahead: a buffer given up by a released session serves the next one. Only
+// memory changes hands, never content.
+struct SpareBuffer {
+  gf *buffer = nullptr;
+  size_t bytes = 0;
+  SpareBuffer() = default;
+  SpareBuffer(const SpareBuffer &) = delete;
+  SpareBuffer &operator=(const SpareBuffer &) = delete;
+  ~SpareBuffer() { of_free(buffer); }
+};
+thread_local SpareBuffer spare;
+
+gf *take_buffer(size_t bytes) {
+  if (spare.buffer != nullptr && spare.bytes >= bytes) {
+    spare.bytes = 0;
+    return std::exchange(spare.buffer, nullptr);
+  }
+  return static_cast<gf *>(of_malloc(bytes));
+}
+
+void give_back(gf *buffer, size_t bytes) {
+  if (buffer == nullptr) return;
+  if (bytes > spare.bytes) {
+    of_free(spare.buffer);
+    spare.buffer = buffer;
+    spare.bytes = bytes;
+  } else {
+    of_free(buffer);
+  }
+}
+
+}  // namespace
+
 bool rs_build_repair(const rs_code *code, rs_repair_ahead *ahead, const gf *const *src,
                      uint32_t esi, gf *out, size_t len) {
   if (esi >= ahead->first_esi && esi - ahead->first_esi < ahead->count) {
@@ -419,7 +455,9 @@ bool rs_build_repair(const rs_code *code, rs_repair_ahead *ahead, const gf *cons
   if (more > 0 && ahead->buffer == nullptr) {
     // Room for as many as can ever be held at once.
     const uint32_t room = std::min<uint32_t>(kBatch - 1, code->n - code->k - 1);
-    ahead->buffer = static_cast<gf *>(of_malloc(len != 0 ? room * len : 1));
+    const size_t bytes = len != 0 ? room * len : 1;
+    ahead->buffer = take_buffer(bytes);
+    ahead->bytes = ahead->buffer != nullptr ? bytes : 0;
   }
   // Without room to hold others, this symbol alone.
   const uint32_t held = ahead->buffer != nullptr ? more : 0;
@@ -438,6 +476,6 @@ bool rs_build_repair(const rs_code *code, rs_repair_ahead *ahead, const gf *cons
 }
 
 void rs_repair_ahead_release(rs_repair_ahead *ahead) {
-  of_free(ahead->buffer);
+  give_back(ahead->buffer, ahead->bytes);
   *ahead = {};
 }

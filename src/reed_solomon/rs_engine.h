@@ -123,6 +123,7 @@ int rs_shuffle(gf **pkt, int *index, int k);
 // here, in the session's own memory, until they are asked for.
 struct rs_repair_ahead {
   gf *buffer;          // up to 7 symbols of the session's length
+  size_t bytes;        // the buffer's size
   uint32_t first_esi;  // ESIs first_esi .. first_esi + count - 1 are held
   uint32_t count;
 };
@@ -134,5 +135,7 @@ struct rs_repair_ahead {
 bool rs_build_repair(const rs_code *code, rs_repair_ahead *ahead, const gf *const *src,
                      uint32_t esi, gf *out, size_t len);
 
-// Frees what ahead holds and forgets it.
+// Gives up what ahead holds and forgets it. The buffer is kept for the next
+// session that this thread runs, so that a session per group does not go to
+// the allocator for it each time.
 void rs_repair_ahead_release(rs_repair_ahead *ahead);

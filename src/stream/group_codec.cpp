@@ -24,9 +24,10 @@ int variant_from_tag(std::uint8_t tag) {
   return -1;
 }
 
-// A media buffer: little-endian length prefix, the RTP packet, zeros up to cap.
-Bytes media_buffer(ByteView rtp, std::size_t cap) {
-  Bytes b(std::max(cap, rtp.size() + 2), 0);
+// A media buffer: little-endian length prefix and the RTP packet. No padding:
+// the media API reads a buffer only within its stated length.
+Bytes media_buffer(ByteView rtp) {
+  Bytes b(rtp.size() + 2);
   store_le16(b.data(), static_cast<std::uint16_t>(rtp.size()));
   std::copy(rtp.begin(), rtp.end(), b.begin() + 2);
   return b;
@@ -115,7 +116,7 @@ int GroupCodec::encode(std::span<const ByteView> media, int r, std::vector<Bytes
   std::vector<int> med_len;
   bufs.reserve(media.size());
   for (const auto &m : media) {
-    bufs.push_back(media_buffer(m, s));
+    bufs.push_back(media_buffer(m));
     med_ptr.push_back(bufs.back().data());
     med_len.push_back(static_cast<int>(m.size() + 2));
   }
@@ -161,7 +162,7 @@ GroupCodec::Decoded GroupCodec::decode(const zvfec_stream_fec_header &hdr,
     const std::size_t off = static_cast<std::uint16_t>(rtp->seq - hdr.base_seq);
     if (off >= k || have[off]) continue;
     have[off] = true;
-    med_bufs.push_back(media_buffer(m, s));
+    med_bufs.push_back(media_buffer(m));
     med_len.push_back(static_cast<int>(m.size() + 2));
   }
   const auto missing = static_cast<std::size_t>(std::count(have.begin(), have.end(), false));

@@ -85,10 +85,6 @@ void gf_region_dot(uint8_t *const *out, int rows, const uint8_t *const *src, int
     return;
   }
   const gf_kernel_set &k = gf_active_kernels();
-  if (rows <= kGfDotRows) {
-    k.dot(out, rows, src, count, field, coeff, bytes, accumulate);
-    return;
-  }
   for (int r0 = 0; r0 < rows; r0 += kGfDotRows) {
     const int batch = rows - r0 < kGfDotRows ? rows - r0 : kGfDotRows;
     k.dot(out + r0, batch, src, count, field, coeff + static_cast<size_t>(r0) * count, bytes,

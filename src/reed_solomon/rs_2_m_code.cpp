@@ -52,24 +52,11 @@ of_status_t of_rs_2m_encode(of_galois_field_code_cb_t *ofcb, gf **_src, gf *_fec
 int of_rs_2m_shuffle(gf **pkt, int *index, int k) { return rs_shuffle(pkt, index, k); }
 
 of_status_t of_rs_2m_build_decoding_matrix(of_galois_field_code_cb_t *ofcb, int *index) {
+  if (ofcb->code == nullptr) return OF_STATUS_FATAL_ERROR;
   const size_t k = ofcb->nb_source_symbols;
-  const size_t n = ofcb->nb_encoding_symbols;
   ofcb->dec_matrix = static_cast<gf *>(of_malloc(at_least_one(k * k)));
   if (ofcb->dec_matrix == nullptr) return OF_STATUS_FATAL_ERROR;
-  bool usable = true;
-  for (size_t i = 0; i < k && usable; ++i) {
-    gf *row = ofcb->dec_matrix + i * k;
-    const int esi = index[i];
-    if (esi >= 0 && static_cast<size_t>(esi) < k) {
-      std::memset(row, 0, k);
-      row[i] = 1;
-    } else if (esi >= 0 && static_cast<size_t>(esi) < n && ofcb->enc_matrix != nullptr) {
-      std::memcpy(row, ofcb->enc_matrix + static_cast<size_t>(esi) * k, k);
-    } else {
-      usable = false;
-    }
-  }
-  if (!usable || !rs_invert_matrix(ofcb->m, ofcb->dec_matrix, static_cast<int>(k))) {
+  if (!rs_code_decoding_matrix(ofcb->code, index, ofcb->dec_matrix)) {
     of_free(ofcb->dec_matrix);
     ofcb->dec_matrix = nullptr;
     return OF_STATUS_FATAL_ERROR;

@@ -105,19 +105,7 @@ gf *of_build_decode_matrix(fec_parms *code, gf **pkt, int *index) {
   const int k = code->k;
   auto *matrix = static_cast<gf *>(of_my_malloc(k * k, "dec matrix"));
   if (matrix == nullptr) return nullptr;
-  for (int i = 0; i < k; ++i) {
-    gf *row = matrix + i * k;
-    if (index[i] >= 0 && index[i] < k) {
-      std::memset(row, 0, static_cast<size_t>(k));
-      row[i] = 1;
-    } else if (index[i] >= 0 && index[i] < code->n) {
-      std::memcpy(row, code->enc_matrix + index[i] * k, static_cast<size_t>(k));
-    } else {
-      std::free(matrix);
-      return nullptr;
-    }
-  }
-  if (of_invert_mat(matrix, k) != 0) {
+  if (!rs_code_decoding_matrix(code->code, index, matrix)) {
     std::free(matrix);
     return nullptr;
   }

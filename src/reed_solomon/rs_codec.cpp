@@ -65,8 +65,8 @@ of_status_t of_rs_set_callback_functions(
 
 of_status_t of_rs_build_repair_symbol(of_rs_cb_t *ofcb, void **encoding_symbols_tab,
                                       unsigned int esi_of_symbol_to_build) {
-  return rs_session::build_repair_with_code(ofcb, encoding_symbols_tab, esi_of_symbol_to_build,
-                                            [ofcb] { return session_code(ofcb); });
+  return rs_session::build_repair_symbol(ofcb, encoding_symbols_tab, esi_of_symbol_to_build,
+                                         [ofcb] { return session_code(ofcb); });
 }
 
 of_status_t of_rs_decode_with_new_symbol(of_rs_cb_t *ofcb, void *new_symbol,

@@ -227,6 +227,22 @@ bool rs_invert_matrix(uint16_t m, gf *a, int k) {
   return true;
 }
 
+bool rs_code_decoding_matrix(const rs_code *code, const int *index, gf *out) {
+  const size_t k = code->k;
+  for (size_t i = 0; i < k; ++i) {
+    gf *row = out + i * k;
+    if (index[i] < 0 || static_cast<uint32_t>(index[i]) >= code->n) return false;
+    const auto esi = static_cast<size_t>(index[i]);
+    if (esi < k) {
+      std::memset(row, 0, k);
+      row[i] = 1;
+    } else {
+      std::memcpy(row, code->matrix + esi * k, k);
+    }
+  }
+  return rs_invert_matrix(code->m, out, static_cast<int>(k));
+}
+
 bool rs_invert_vandermonde(uint16_t m, gf *a, int k) {
   if (k <= 1) return true;
   const size_t kk = static_cast<size_t>(k);
@@ -444,14 +460,13 @@ void give_back(gf *buffer, size_t bytes) {
 
 }  // namespace
 
-bool rs_build_repair(const rs_code *code, rs_repair_ahead *ahead, const gf *const *src,
+void rs_build_repair(const rs_code *code, rs_repair_ahead *ahead, const gf *const *src,
                      uint32_t esi, gf *out, size_t len) {
   if (esi >= ahead->first_esi && esi - ahead->first_esi < ahead->count) {
     if (len != 0) std::memcpy(out, ahead->buffer + size_t{esi - ahead->first_esi} * len, len);
-    return true;
+    return;
   }
-  // Only repair symbols are held (a source row is the identity).
-  const uint32_t more = esi < code->k ? 0 : std::min<uint32_t>(kBatch - 1, code->n - esi - 1);
+  const uint32_t more = std::min<uint32_t>(kBatch - 1, code->n - esi - 1);
   if (more > 0 && ahead->buffer == nullptr) {
     // Room for as many as can ever be held at once.
     const uint32_t room = std::min<uint32_t>(kBatch - 1, code->n - code->k - 1);
@@ -472,7 +487,6 @@ bool rs_build_repair(const rs_code *code, rs_repair_ahead *ahead, const gf *cons
   rs_code_encode(code, src, esis, outs, static_cast<int>(held + 1), len);
   ahead->first_esi = esi + 1;
   ahead->count = held;
-  return true;
 }
 
 void rs_repair_ahead_release(rs_repair_ahead *ahead) {

@@ -61,6 +61,13 @@ void rs_code_encode(const rs_code *code, const gf *const *src, const uint32_t *e
 // singular or memory is short.
 bool rs_invert_matrix(uint16_t m, gf *a, int k);
 
+// Writes into out (k x k) the inverse of the matrix whose row i encodes the
+// symbol with ESI index[i], the symbols sitting as rs_shuffle leaves them: a
+// source ESI is taken to be in its own place (row i of the identity), a
+// repair ESI gives its encoding row. Returns false for an ESI outside
+// 0 .. n-1, a singular matrix, or short memory.
+bool rs_code_decoding_matrix(const rs_code *code, const int *index, gf *out);
+
 // Inverts in place a k x k Vandermonde matrix whose row i is
 // (1, p_i, p_i^2, ...) with distinct p_i; only column 1 is read. Returns
 // false, the matrix unchanged, when memory is short.
@@ -130,9 +137,9 @@ struct rs_repair_ahead {
 
 // Writes repair symbol esi (k <= esi < n) of code into out (len bytes), from
 // what is held or by computing it together with up to seven that follow (kept
-// in ahead). The source symbols must not change between the builds of one
-// session. Returns false, writing nothing, when memory is short.
-bool rs_build_repair(const rs_code *code, rs_repair_ahead *ahead, const gf *const *src,
+// in ahead; without memory for them, it alone). The source symbols must not
+// change between the builds of one session.
+void rs_build_repair(const rs_code *code, rs_repair_ahead *ahead, const gf *const *src,
                      uint32_t esi, gf *out, size_t len);
 
 // Gives up what ahead holds and forgets it. The buffer is kept for the next

@@ -68,29 +68,27 @@ of_status_t set_callback_functions(
   return OF_STATUS_OK;
 }
 
-// Builds repair symbol esi (k <= esi < n) with encode(void *out), which writes
-// every byte of the symbol into out and answers a status. A NULL entry first
-// receives a buffer that then belongs to the caller; when anything fails the
-// buffer is freed again and the entry is NULL as before, since nobody would
-// own it. Every failure is OF_STATUS_ERROR.
-template <class Cb, class Encode>
+// Builds repair symbol esi (k <= esi < n) with `code`, or with the one that
+// get_code() acquires on first need, through the repair symbols the session
+// computed ahead. A NULL entry receives a buffer that then belongs to the
+// caller. OF_STATUS_ERROR, the table as before, for an ESI outside k .. n-1, a
+// missing source symbol, no code, or no memory for the buffer.
+template <class Cb, class GetCode>
 of_status_t build_repair_symbol(Cb *ofcb, void **encoding_symbols_tab, uint32_t esi,
-                                Encode encode) {
+                                GetCode get_code) {
   if (esi < ofcb->nb_source_symbols || esi >= ofcb->nb_encoding_symbols) return OF_STATUS_ERROR;
+  for (uint32_t i = 0; i < ofcb->nb_source_symbols; ++i)
+    if (encoding_symbols_tab[i] == nullptr) return OF_STATUS_ERROR;
+  const rs_code *code = get_code();
+  if (code == nullptr) return OF_STATUS_ERROR;
   void *&entry = encoding_symbols_tab[esi];
-  void *allocated = nullptr;
-  if (entry == nullptr) {
-    // Not cleared: the code writes every byte of the symbol.
-    allocated = of_malloc(at_least_one(ofcb->encoding_symbol_length));
-    if (allocated == nullptr) return OF_STATUS_ERROR;
-    entry = allocated;
-  }
-  if (encode(entry) == OF_STATUS_OK) return OF_STATUS_OK;
-  if (allocated != nullptr) {
-    of_free(allocated);
-    entry = nullptr;
-  }
-  return OF_STATUS_ERROR;
+  // Not cleared: the code writes every byte of the symbol.
+  if (entry == nullptr) entry = of_malloc(at_least_one(ofcb->encoding_symbol_length));
+  if (entry == nullptr) return OF_STATUS_ERROR;
+  rs_build_repair(code, &ofcb->repair_ahead,
+                  reinterpret_cast<const gf *const *>(encoding_symbols_tab), esi,
+                  static_cast<gf *>(entry), ofcb->encoding_symbol_length);
+  return OF_STATUS_OK;
 }
 
 // Keeps the pointer (never writes through it) and runs finish_decoding when
@@ -200,25 +198,6 @@ of_status_t rebuild_source_symbols(Cb *ofcb, const rs_code *code) {
     ++ofcb->nb_available_source_symbols;
   }
   return status;
-}
-
-// Builds repair symbol esi with `code`, or with the one that get_code()
-// acquires on first need, through the repair symbols the session computed
-// ahead. OF_STATUS_ERROR when there is no code or memory is short.
-template <class Cb, class GetCode>
-of_status_t build_repair_with_code(Cb *ofcb, void **encoding_symbols_tab, uint32_t esi,
-                                   GetCode get_code) {
-  return build_repair_symbol(ofcb, encoding_symbols_tab, esi, [&](void *out) {
-    const rs_code *code = get_code();
-    if (code == nullptr) return OF_STATUS_ERROR;
-    for (uint32_t i = 0; i < ofcb->nb_source_symbols; ++i)
-      if (encoding_symbols_tab[i] == nullptr) return OF_STATUS_ERROR;
-    return rs_build_repair(code, &ofcb->repair_ahead,
-                           reinterpret_cast<const gf *const *>(encoding_symbols_tab), esi,
-                           static_cast<gf *>(out), ofcb->encoding_symbol_length)
-               ? OF_STATUS_OK
-               : OF_STATUS_ERROR;
-  });
 }
 
 template <class Cb>

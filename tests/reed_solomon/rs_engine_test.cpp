@@ -122,4 +122,26 @@ TEST(RsEngine, CodesAreSharedAndTheCacheIsBounded) {
   EXPECT_EQ(rs_code_acquire(4, 17, 20), nullptr) << "more sources than GF(2^4) has points";
 }
 
+// The decoding matrix of a received set (sources in their own places, repair
+// symbols in the gaps) times the encoding rows of that set is the identity,
+// in both fields; an ESI outside the code is refused.
+TEST(RsEngine, DecodingMatrixInvertsTheReceivedRows) {
+  for (const uint16_t m : {uint16_t{4}, uint16_t{8}}) {
+    SCOPED_TRACE(m);
+    const rs_code *code = rs_code_acquire(m, 6, 10);
+    ASSERT_NE(code, nullptr);
+    const int index[6] = {0, 9, 2, 6, 4, 7};
+    std::vector<gf> received(36), inverse(36), product(36);
+    for (int i = 0; i < 6; ++i)
+      std::memcpy(received.data() + i * 6, code->matrix + index[i] * 6, 6);
+    ASSERT_TRUE(rs_code_decoding_matrix(code, index, inverse.data()));
+    rs_matrix_multiply(m, inverse.data(), received.data(), product.data(), 6, 6, 6);
+    for (int i = 0; i < 6; ++i)
+      for (int j = 0; j < 6; ++j) EXPECT_EQ(product[i * 6 + j], i == j ? 1 : 0) << i << "," << j;
+    const int outside[6] = {0, 10, 2, 3, 4, 5};
+    EXPECT_FALSE(rs_code_decoding_matrix(code, outside, inverse.data()));
+    rs_code_release(code);
+  }
+}
+
 }  // namespace

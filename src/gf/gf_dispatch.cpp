@@ -66,9 +66,7 @@ struct CheckConstants {
       for (unsigned x = 0; x < 256; ++x) {
         a[x] = gf_slow_mul(picks[i], x, 0x11D, 8);
         b[x] = gf_slow_mul(picks[i], x, 0x14D, 8);
-        const unsigned g = picks[i] & 15;
-        p[x] = static_cast<uint8_t>(gf_slow_mul(g, x >> 4, 0x13, 4) << 4 |
-                                    gf_slow_mul(g, x & 15, 0x13, 4));
+        p[x] = gf_slow_mul_packed4(picks[i] & 15u, x);
       }
       c[i] = gf_mul_const_from_row(a);
       c[8 + i] = gf_mul_const_from_row(b);

@@ -52,6 +52,12 @@ constexpr uint8_t gf_slow_mul(unsigned a, unsigned b, unsigned poly, unsigned bi
   return static_cast<uint8_t>(product);
 }
 
+// c * x in packed GF(2^4) (modulo 0x13): both nibbles of x times the same c.
+constexpr uint8_t gf_slow_mul_packed4(unsigned c, unsigned x) {
+  return static_cast<uint8_t>(gf_slow_mul(c, x >> 4, 0x13, 4) << 4 |
+                              gf_slow_mul(c, x & 15, 0x13, 4));
+}
+
 // c * x for one byte, by the nibble tables.
 constexpr uint8_t gf_mul_const_apply(const gf_mul_const &c, uint8_t x) {
   return static_cast<uint8_t>(c.lo[x & 15] ^ c.hi[x >> 4]);

@@ -4,11 +4,6 @@
 
 namespace {
 
-// Only run by the compiler while it fills the tables.
-constexpr gf slow_mul(unsigned a, unsigned b, unsigned poly, unsigned bits) {
-  return gf_slow_mul(a, b, poly, bits);
-}
-
 template <unsigned Bits, unsigned Poly>
 struct field_tables {
   static constexpr unsigned order = 1u << Bits;
@@ -18,7 +13,7 @@ struct field_tables {
     unsigned x = 1;
     for (unsigned i = 0; i < order; ++i) {
       t[i] = static_cast<gf>(x);
-      x = slow_mul(x, 2, Poly, Bits);
+      x = gf_slow_mul(x, 2, Poly, Bits);
     }
     return t;
   }
@@ -62,8 +57,7 @@ using gf_2_4 = field_tables<4, 0x13>;
 constexpr std::array<std::array<gf, 256>, 16> packed_mul() {
   std::array<std::array<gf, 256>, 16> t{};
   for (unsigned c = 0; c < 16; ++c)
-    for (unsigned b = 0; b < 256; ++b)
-      t[c][b] = static_cast<gf>(slow_mul(c, b >> 4, 0x13, 4) << 4 | slow_mul(c, b & 15, 0x13, 4));
+    for (unsigned b = 0; b < 256; ++b) t[c][b] = gf_slow_mul_packed4(c, b);
   return t;
 }
 

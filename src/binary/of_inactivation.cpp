@@ -89,8 +89,6 @@ class pivot_search {
   bool is_pivot_row(uint32_t row) const { return used_[row] != 0; }
 
  private:
-  const uint32_t *row_begin(uint32_t i) const { return rows_->cols + rows_->start[i]; }
-  const uint32_t *row_end(uint32_t i) const { return rows_->cols + rows_->start[i + 1]; }
   uint64_t key_of(uint32_t col) const {
     return (uint64_t{pairs_[col]} << 32) | (col_start_[col + 1] - col_start_[col]);
   }
@@ -128,10 +126,10 @@ bool pivot_search::run() {
     return false;
   of_mod2rows_to_columns(rows_, n_cols_, col_start_.get(), col_rows_.get());
   for (uint32_t i = 0; i < n_rows; ++i) {
-    degree_[i] = static_cast<uint32_t>(row_end(i) - row_begin(i));
+    degree_[i] = rows_->row_weight(i);
     if (degree_[i] == 1 && !degree_one_.push(i)) return false;
     if (degree_[i] == 2)
-      for (const uint32_t *c = row_begin(i); c != row_end(i); ++c) ++pairs_[*c];
+      for (const uint32_t c : rows_->row(i)) ++pairs_[c];
   }
   for (uint32_t c = 0; c < n_cols_; ++c)
     if (!rank_again(c)) return false;
@@ -150,8 +148,8 @@ bool pivot_search::run() {
 
 bool pivot_search::take_pivot(uint32_t row) {
   uint32_t col = 0;
-  for (const uint32_t *c = row_begin(row); c != row_end(row); ++c)
-    if (state_[*c] == kActive) col = *c;
+  for (const uint32_t c : rows_->row(row))
+    if (state_[c] == kActive) col = c;
   used_[row] = 1;
   pivot_row_[nb_pivots_] = row;
   pivot_col_[nb_pivots_] = col;
@@ -190,10 +188,10 @@ bool pivot_search::remove(uint32_t col) {
     if (degree != 2 && degree != 3) continue;
     // The row leaves degree 2 (its other unknown loses a pair) or enters it
     // (its two unknowns gain one).
-    for (const uint32_t *c = row_begin(row); c != row_end(row); ++c) {
-      if (*c == col || state_[*c] != kActive) continue;
-      pairs_[*c] = degree == 2 ? pairs_[*c] - 1 : pairs_[*c] + 1;
-      if (!rank_again(*c)) return false;
+    for (const uint32_t c : rows_->row(row)) {
+      if (c == col || state_[c] != kActive) continue;
+      pairs_[c] = degree == 2 ? pairs_[c] - 1 : pairs_[c] + 1;
+      if (!rank_again(c)) return false;
     }
     if (degree == 2 && !degree_one_.push(row)) return false;
   }
@@ -273,8 +271,6 @@ class solver {
   of_status_t run(of_inactivation_stats *stats);
 
  private:
-  const uint32_t *row_begin(uint32_t i) const { return rows_->cols + rows_->start[i]; }
-  const uint32_t *row_end(uint32_t i) const { return rows_->cols + rows_->start[i + 1]; }
   // Row `row` of the system with its pivots' unknowns replaced by their
   // inactive parts: the bits of the inactive unknowns it then sums.
   void inactive_part(uint32_t row, uint32_t skip_col, uint64_t *out);
@@ -312,12 +308,12 @@ class solver {
 };
 
 void solver::inactive_part(uint32_t row, uint32_t skip_col, uint64_t *out) {
-  for (const uint32_t *c = row_begin(row); c != row_end(row); ++c) {
-    if (*c == skip_col) continue;
-    if (search_.state(*c) == kInactive)
-      flip_bit(out, search_.order(*c));
+  for (const uint32_t c : rows_->row(row)) {
+    if (c == skip_col) continue;
+    if (search_.state(c) == kInactive)
+      flip_bit(out, search_.order(c));
     else
-      xor_words(out, pivot_parts_.row(search_.order(*c)), pivot_parts_.n_words);
+      xor_words(out, pivot_parts_.row(search_.order(c)), pivot_parts_.n_words);
   }
 }
 
@@ -483,10 +479,10 @@ bool solver::find_last_readers() {
   for (uint32_t c = 0; c < n_cols_; ++c) value_last_read_[c] = kUnread;
   for (uint32_t i = 0; i < m; ++i) part_last_read_[i] = kUnread;
   auto note_readers = [&](uint32_t row, uint32_t skip_col, uint32_t step, bool reads_parts) {
-    for (const uint32_t *c = row_begin(row); c != row_end(row); ++c) {
-      if (*c == skip_col || search_.state(*c) != kSolved) continue;
-      value_last_read_[*c] = step;
-      if (reads_parts) part_last_read_[search_.order(*c)] = step;
+    for (const uint32_t c : rows_->row(row)) {
+      if (c == skip_col || search_.state(c) != kSolved) continue;
+      value_last_read_[c] = step;
+      if (reads_parts) part_last_read_[search_.order(c)] = step;
     }
   };
   for (uint32_t i = 0; i < m; ++i)
@@ -497,10 +493,10 @@ bool solver::find_last_readers() {
 }
 
 void solver::release_read_values(uint32_t row, uint32_t step) {
-  for (const uint32_t *c = row_begin(row); c != row_end(row); ++c) {
-    if (search_.state(*c) != kSolved || value_last_read_[*c] != step || wanted(*c)) continue;
-    pool_.give_back(values_[*c]);
-    values_[*c] = nullptr;
+  for (const uint32_t c : rows_->row(row)) {
+    if (search_.state(c) != kSolved || value_last_read_[c] != step || wanted(c)) continue;
+    pool_.give_back(values_[c]);
+    values_[c] = nullptr;
   }
 }
 
@@ -519,8 +515,8 @@ bool solver::compute_symbols() {
     if (values_[col] == nullptr) return false;
     of_symbol_sum sum(values_[col], len_, false);
     rhs_(context_, row, &sum);
-    for (const uint32_t *c = row_begin(row); c != row_end(row); ++c)
-      if (*c != col && search_.state(*c) == kSolved) sum.add(values_[*c]);
+    for (const uint32_t c : rows_->row(row))
+      if (c != col && search_.state(c) == kSolved) sum.add(values_[c]);
     sum.finish();
     release_read_values(row, i);
   }
@@ -534,8 +530,8 @@ bool solver::compute_symbols() {
     if (dense_rhs[a] == nullptr) return false;
     of_symbol_sum sum(dense_rhs[a], len_, false);
     rhs_(context_, row, &sum);
-    for (const uint32_t *c = row_begin(row); c != row_end(row); ++c)
-      if (search_.state(*c) == kSolved) sum.add(values_[*c]);
+    for (const uint32_t c : rows_->row(row))
+      if (search_.state(c) == kSolved) sum.add(values_[c]);
     sum.finish();
     release_read_values(row, m + a);
   }
@@ -559,18 +555,18 @@ bool solver::compute_symbols() {
     parts[i] = pool_.take();
     if (parts[i] == nullptr) return false;
     of_symbol_sum sum(parts[i], len_, false);
-    for (const uint32_t *c = row_begin(row); c != row_end(row); ++c) {
-      if (*c == col) continue;
-      if (search_.state(*c) == kInactive)
-        sum.add(values_[*c]);
-      else if (parts[search_.order(*c)] != nullptr)
-        sum.add(parts[search_.order(*c)]);
+    for (const uint32_t c : rows_->row(row)) {
+      if (c == col) continue;
+      if (search_.state(c) == kInactive)
+        sum.add(values_[c]);
+      else if (parts[search_.order(c)] != nullptr)
+        sum.add(parts[search_.order(c)]);
     }
     sum.finish();
     if (wanted(col)) of_add_to_symbol(values_[col], parts[i], len_);
-    for (const uint32_t *c = row_begin(row); c != row_end(row); ++c) {
-      if (*c == col || search_.state(*c) != kSolved) continue;
-      const uint32_t j = search_.order(*c);
+    for (const uint32_t c : rows_->row(row)) {
+      if (c == col || search_.state(c) != kSolved) continue;
+      const uint32_t j = search_.order(c);
       if (part_last_read_[j] == i && parts[j] != nullptr) {
         pool_.give_back(parts[j]);
         parts[j] = nullptr;

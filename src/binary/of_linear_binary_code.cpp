@@ -58,11 +58,11 @@ of_status_t of_linear_binary_code_set_up(of_linear_binary_code_cb *ofcb,
     const of_mod2rows &rows = ofcb->pchk_rows;
     for (uint32_t i = 0; i < r; ++i) {
       // Weights fit: a row holds at most n <= 50000 entries.
-      const auto weight = static_cast<uint16_t>(rows.start[i + 1] - rows.start[i]);
+      const auto weight = static_cast<uint16_t>(rows.row_weight(i));
       ofcb->tab_nb_enc_symbols_per_equ[i] = weight;
       ofcb->tab_nb_unknown_symbols[i] = weight;
-      for (uint32_t e = rows.start[i]; e < rows.start[i + 1]; ++e)
-        if (rows.cols[e] < r) ++ofcb->tab_nb_equ_for_repair[rows.cols[e]];
+      for (const uint32_t c : rows.row(i))
+        if (c < r) ++ofcb->tab_nb_equ_for_repair[c];
     }
   }
   ofcb->nb_source_symbol_ready = 0;
@@ -105,12 +105,10 @@ of_status_t of_linear_binary_code_build_repair_symbol(of_linear_binary_code_cb *
   const of_mod2rows &rows = ofcb->pchk_rows;
   if (esi < k || esi >= ofcb->nb_total_symbols || rows.start == nullptr) return OF_STATUS_ERROR;
   const uint32_t row = esi - k;
-  const uint32_t *first = rows.cols + rows.start[row];
-  const uint32_t *last = rows.cols + rows.start[row + 1];
   // Every input is looked for first, so that a refusal leaves the table as
   // it was.
-  for (const uint32_t *c = first; c != last; ++c)
-    if (*c != row && encoding_symbols_tab[of_linear_binary_code_esi_of_col(ofcb, *c)] == nullptr)
+  for (const uint32_t c : rows.row(row))
+    if (c != row && encoding_symbols_tab[of_linear_binary_code_esi_of_col(ofcb, c)] == nullptr)
       return OF_STATUS_ERROR;
   void *&entry = encoding_symbols_tab[esi];
   if (entry == nullptr) {
@@ -118,8 +116,8 @@ of_status_t of_linear_binary_code_build_repair_symbol(of_linear_binary_code_cb *
     if (entry == nullptr) return OF_STATUS_FATAL_ERROR;
   }
   of_symbol_sum sum(entry, ofcb->encoding_symbol_length, false);
-  for (const uint32_t *c = first; c != last; ++c)
-    if (*c != row) sum.add(encoding_symbols_tab[of_linear_binary_code_esi_of_col(ofcb, *c)]);
+  for (const uint32_t c : rows.row(row))
+    if (c != row) sum.add(encoding_symbols_tab[of_linear_binary_code_esi_of_col(ofcb, c)]);
   sum.finish();
   return OF_STATUS_OK;
 }

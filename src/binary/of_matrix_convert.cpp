@@ -71,7 +71,7 @@ void of_mod2rows_to_columns(const of_mod2rows *r, uint32_t n_cols, uint32_t *col
   for (uint32_t j = 0; j < n_cols; ++j) col_start[j + 1] += col_start[j];
   // col_start[j] serves as column j's fill position, then is moved back.
   for (uint32_t i = 0; i < r->n_rows; ++i)
-    for (uint32_t e = r->start[i]; e < r->start[i + 1]; ++e) col_rows[col_start[r->cols[e]]++] = i;
+    for (const uint32_t c : r->row(i)) col_rows[col_start[c]++] = i;
   for (uint32_t j = n_cols; j > 0; --j) col_start[j] = col_start[j - 1];
   col_start[0] = 0;
 }

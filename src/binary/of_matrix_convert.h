@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "binary/of_matrix_dense.h"
 #include "binary/of_matrix_sparse.h"
@@ -23,6 +24,10 @@ struct of_mod2rows {
   uint32_t n_rows;
   uint32_t *start;  // n_rows + 1 offsets
   uint32_t *cols;
+
+  // Row i's columns, and how many there are.
+  std::span<const uint32_t> row(uint32_t i) const { return {cols + start[i], cols + start[i + 1]}; }
+  uint32_t row_weight(uint32_t i) const { return start[i + 1] - start[i]; }
 };
 
 // Fills *r from m (any previous arrays of *r are not freed). False, with both

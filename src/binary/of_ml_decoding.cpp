@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <utility>
 
 #include "binary/of_array.h"
@@ -41,8 +42,6 @@ class ml_stage {
   of_status_t run();
 
  private:
-  const uint32_t *row_begin(uint32_t i) const { return cols_.get() + start_[i]; }
-  const uint32_t *row_end(uint32_t i) const { return cols_.get() + start_[i + 1]; }
   uint32_t esi_of(uint32_t col) const { return of_linear_binary_code_esi_of_col(cb_, col); }
   bool known(uint32_t col) const { return cb_->encoding_symbols_tab[esi_of(col)] != nullptr; }
   bool present(uint32_t row, uint32_t col) const { return left_[row] != 0 && row >= walked_[col]; }
@@ -61,8 +60,10 @@ class ml_stage {
 
   of_linear_binary_code_cb *cb_;
   uint32_t k_, r_, n_, len_;
-  // Rows and columns of the matrix when this stage started.
+  // Rows and columns of the matrix when this stage started; rows_ reads the
+  // rows once they are filled in.
   of_array<uint32_t> start_, cols_;
+  of_mod2rows rows_{};
   of_array<uint32_t> col_start_, col_rows_;
   of_array<uint32_t> left_;    // per row: entries not yet deleted
   of_array<uint32_t> walked_;  // per column: its entries above this row are deleted
@@ -79,29 +80,29 @@ bool ml_stage::take_snapshot() {
   // Entries are only ever deleted, so a row with as many as it was built
   // with is still as built.
   auto intact = [&](uint32_t i) {
-    return cb_->tab_nb_enc_symbols_per_equ[i] == built.start[i + 1] - built.start[i];
+    return cb_->tab_nb_enc_symbols_per_equ[i] == built.row_weight(i);
   };
   uint32_t count = 0;
   for (uint32_t i = 0; i < r_; ++i) {
     start_[i] = count;
-    count += intact(i) ? built.start[i + 1] - built.start[i] : of_mod2sparse_weight_row(m, i);
+    count += intact(i) ? built.row_weight(i) : of_mod2sparse_weight_row(m, i);
   }
   start_[r_] = count;
   if (!cols_.allocate(count) || !col_rows_.allocate(count)) return false;
+  rows_ = {r_, start_.get(), cols_.get()};
   for (uint32_t i = 0; i < r_; ++i) {
     if (intact(i)) {
-      std::memcpy(cols_.get() + start_[i], built.cols + built.start[i],
-                  sizeof(uint32_t) * (start_[i + 1] - start_[i]));
+      const std::span<const uint32_t> row = built.row(i);
+      std::memcpy(cols_.get() + start_[i], row.data(), row.size_bytes());
     } else {
       uint32_t *out = cols_.get() + start_[i];
       for (of_mod2entry *e = of_mod2sparse_first_in_row(m, i); !of_mod2sparse_at_end(e);
            e = of_mod2sparse_next_in_row(e))
         *out++ = static_cast<uint32_t>(of_mod2sparse_col(e));
     }
-    left_[i] = start_[i + 1] - start_[i];
+    left_[i] = rows_.row_weight(i);
   }
-  const of_mod2rows rows{r_, start_.get(), cols_.get()};
-  of_mod2rows_to_columns(&rows, n_, col_start_.get(), col_rows_.get());
+  of_mod2rows_to_columns(&rows_, n_, col_start_.get(), col_rows_.get());
   return true;
 }
 
@@ -112,8 +113,8 @@ bool ml_stage::nothing_to_substitute(uint32_t esi) {
 
 void ml_stage::add_known_terms(uint32_t row, of_symbol_sum *sum) const {
   if (cb_->tab_const_term_of_equ[row] != nullptr) sum->add(cb_->tab_const_term_of_equ[row]);
-  for (const uint32_t *c = row_begin(row); c != row_end(row); ++c) {
-    const void *symbol = cb_->encoding_symbols_tab[esi_of(*c)];
+  for (const uint32_t c : rows_.row(row)) {
+    const void *symbol = cb_->encoding_symbols_tab[esi_of(c)];
     if (symbol != nullptr) sum->add(symbol);
   }
 }
@@ -170,8 +171,8 @@ of_status_t ml_stage::substitute(uint32_t esi) {
     walked_[col] = row + 1;
     if (left_[row] != 1) continue;
     uint32_t last = col;
-    for (const uint32_t *c = row_begin(row); c != row_end(row); ++c)
-      if (present(row, *c)) last = *c;
+    for (const uint32_t c : rows_.row(row))
+      if (present(row, c)) last = c;
     // A known symbol still in the row is substituted in its own turn.
     if (known(last)) continue;
     const of_status_t status = recover(row, last, walks);
@@ -218,7 +219,7 @@ of_status_t ml_stage::write_back() {
       delete_entries(i, nullptr);
       continue;
     }
-    if (left_[i] == start_[i + 1] - start_[i]) continue;
+    if (left_[i] == rows_.row_weight(i)) continue;
     const bool accumulate = constant != nullptr;
     if (constant == nullptr) {
       constant = of_malloc(of_linear_binary_code_alloc_size(cb_));
@@ -276,8 +277,8 @@ of_status_t ml_stage::eliminate(uint32_t nb_rows, const uint32_t *local, uint32_
     if (left_[i] == 0) continue;
     system_rows_[rows] = i;
     system_start[rows++] = entries;
-    for (const uint32_t *c = row_begin(i); c != row_end(i); ++c)
-      if (present(i, *c)) system_cols[entries++] = local[*c];
+    for (const uint32_t c : rows_.row(i))
+      if (present(i, c)) system_cols[entries++] = local[c];
   }
   system_start[rows] = entries;
   const of_mod2rows system{rows, system_start.get(), system_cols.get()};

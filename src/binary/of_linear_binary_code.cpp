@@ -99,6 +99,10 @@ void of_linear_binary_code_release(of_linear_binary_code_cb *ofcb) {
   ofcb->first_non_decoded = 0;
 }
 
+void of_linear_binary_code_release_matrix(of_linear_binary_code_cb *ofcb) {
+  release_matrix(ofcb->pchk_matrix);
+}
+
 of_status_t of_linear_binary_code_build_repair_symbol(of_linear_binary_code_cb *ofcb,
                                                       void **encoding_symbols_tab, uint32_t esi) {
   const uint32_t k = ofcb->nb_source_symbols;

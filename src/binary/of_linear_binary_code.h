@@ -108,6 +108,11 @@ of_status_t of_linear_binary_code_set_up(of_linear_binary_code_cb *ofcb,
 // and sets each pointer to none; the block can be set up again afterwards.
 void of_linear_binary_code_release(of_linear_binary_code_cb *ofcb);
 
+// Frees the parity-check matrix alone, as elimination does when it consumes
+// the equations: the block then takes no further symbol. Accepts a block
+// without one.
+void of_linear_binary_code_release_matrix(of_linear_binary_code_cb *ofcb);
+
 // Builds repair ESI esi into encoding_symbols_tab (n entries): the XOR of
 // every other symbol of its equation, in one pass over the output. A NULL
 // entry receives a buffer that then belongs to the caller. OF_STATUS_ERROR,

@@ -322,9 +322,7 @@ of_status_t ml_stage::run() {
     return status == OF_STATUS_OK ? OF_STATUS_FAILURE : status;
   }
   // Elimination consumes the equations.
-  of_mod2sparse_free(cb_->pchk_matrix);
-  of_free(cb_->pchk_matrix);
-  cb_->pchk_matrix = nullptr;
+  of_linear_binary_code_release_matrix(cb_);
   return eliminate(rows, local.get(), cols);
 }
 
@@ -340,10 +338,6 @@ of_status_t of_linear_binary_code_finish_decoding_with_ml(of_linear_binary_code_
   const of_status_t status = stage.run();
   // After a fatal error nothing more may be fed: the equations may be part
   // way through the substitution.
-  if (status == OF_STATUS_FATAL_ERROR && ofcb->pchk_matrix != nullptr) {
-    of_mod2sparse_free(ofcb->pchk_matrix);
-    of_free(ofcb->pchk_matrix);
-    ofcb->pchk_matrix = nullptr;
-  }
+  if (status == OF_STATUS_FATAL_ERROR) of_linear_binary_code_release_matrix(ofcb);
   return status;
 }

@@ -287,6 +287,10 @@ class solver {
   // Gives back the unwanted values of the solved unknowns that row `row`
   // reads for the last time at step `step`.
   void release_read_values(uint32_t row, uint32_t step);
+  // `out` = the right-hand side of equation `row` plus the values of the
+  // solved unknowns it holds (skip_col's aside), as step `step`: the
+  // unwanted values that no later step reads go back to the pool.
+  void sum_known_terms(uint32_t row, uint32_t skip_col, uint32_t step, void *out);
   void drop_values(bool all);
 
   const of_mod2rows *rows_;
@@ -500,6 +504,15 @@ void solver::release_read_values(uint32_t row, uint32_t step) {
   }
 }
 
+void solver::sum_known_terms(uint32_t row, uint32_t skip_col, uint32_t step, void *out) {
+  of_symbol_sum sum(out, len_, false);
+  rhs_(context_, row, &sum);
+  for (const uint32_t c : rows_->row(row))
+    if (c != skip_col && search_.state(c) == kSolved) sum.add(values_[c]);
+  sum.finish();
+  release_read_values(row, step);
+}
+
 bool solver::compute_symbols() {
   const uint32_t m = search_.nb_pivots();
   const uint32_t t = search_.nb_inactive();
@@ -509,31 +522,19 @@ bool solver::compute_symbols() {
   // unwanted unknown that nothing reads.
   for (uint32_t i = 0; i < m; ++i) {
     const uint32_t col = search_.pivot_col(i);
-    const uint32_t row = search_.pivot_row(i);
     if (!wanted(col) && value_last_read_[col] == kUnread) continue;
     values_[col] = new_value(col);
     if (values_[col] == nullptr) return false;
-    of_symbol_sum sum(values_[col], len_, false);
-    rhs_(context_, row, &sum);
-    for (const uint32_t c : rows_->row(row))
-      if (c != col && search_.state(c) == kSolved) sum.add(values_[c]);
-    sum.finish();
-    release_read_values(row, i);
+    sum_known_terms(search_.pivot_row(i), col, i, values_[col]);
   }
   if (t == 0) return true;
   // The dense system's right-hand sides, likewise.
   of_array<void *> dense_rhs;
   if (!dense_rhs.allocate(t)) return false;
   for (uint32_t a = 0; a < t; ++a) {
-    const uint32_t row = dense_rows_[a];
     dense_rhs[a] = pool_.take();
     if (dense_rhs[a] == nullptr) return false;
-    of_symbol_sum sum(dense_rhs[a], len_, false);
-    rhs_(context_, row, &sum);
-    for (const uint32_t c : rows_->row(row))
-      if (search_.state(c) == kSolved) sum.add(values_[c]);
-    sum.finish();
-    release_read_values(row, m + a);
+    sum_known_terms(dense_rows_[a], n_cols_, m + a, dense_rhs[a]);
   }
   for (uint32_t j = 0; j < t; ++j) {
     const uint32_t col = search_.inactive_col(j);

@@ -24,13 +24,38 @@ int variant_from_tag(std::uint8_t tag) {
   return -1;
 }
 
-// A media buffer: little-endian length prefix and the RTP packet. No padding:
-// the media API reads a buffer only within its stated length.
-Bytes media_buffer(ByteView rtp) {
-  Bytes b(rtp.size() + 2);
-  store_le16(b.data(), static_cast<std::uint16_t>(rtp.size()));
-  std::copy(rtp.begin(), rtp.end(), b.begin() + 2);
-  return b;
+// Whether hdr describes a group the variant allows, with a symbol length a
+// group can have.
+bool describes_group(int variant, const zvfec_stream_fec_header &hdr) {
+  return hdr.variant == variant && check_shape(variant, hdr.k, hdr.r) == 0 &&
+         hdr.symbol_len >= kMinSymbol && hdr.symbol_len % 4 == 0 &&
+         static_cast<std::size_t>(hdr.symbol_len) <= kMaxSymbol;
+}
+
+// The media packets of the group hdr describes among `media`: RTP packets of
+// ssrc that fit S - 2 bytes, with a sequence number inside the group, the
+// first one of each number. Marks their offsets in `have` (k entries) and
+// puts them in `kept`. hdr must describe a group.
+void gather_media(const zvfec_stream_fec_header &hdr, std::span<const ByteView> media,
+                  std::uint32_t ssrc, std::vector<bool> &have, std::vector<ByteView> &kept) {
+  const auto k = static_cast<std::size_t>(hdr.k);
+  const auto s = static_cast<std::size_t>(hdr.symbol_len);
+  have.assign(k, false);
+  kept.clear();
+  for (const auto &m : media) {
+    const auto rtp = parse_rtp(m);
+    if (!rtp || rtp->ssrc != ssrc || m.size() + 2 > s) continue;
+    const std::size_t off = static_cast<std::uint16_t>(rtp->seq - hdr.base_seq);
+    if (off >= k || have[off]) continue;
+    have[off] = true;
+    kept.push_back(m);
+  }
+}
+
+GroupCodec::Decoded failed(int code) {
+  GroupCodec::Decoded d;
+  d.code = code;
+  return d;
 }
 
 }  // namespace
@@ -98,6 +123,25 @@ GroupCodec::GroupCodec(int variant) : variant_(variant) {
 
 GroupCodec::~GroupCodec() { zv_rsfec_destory(handle_); }
 
+// A media buffer: little-endian length prefix and the RTP packet. No padding:
+// the media API reads a buffer only within its stated length.
+void GroupCodec::stage_media(std::span<const ByteView> media) {
+  auto &sc = scratch_;
+  std::size_t total = 0;
+  for (const auto &m : media) total += m.size() + 2;
+  sc.media.resize(total);
+  sc.med_ptr.clear();
+  sc.med_len.clear();
+  unsigned char *at = sc.media.data();
+  for (const auto &m : media) {
+    store_le16(at, static_cast<std::uint16_t>(m.size()));
+    std::copy(m.begin(), m.end(), at + 2);
+    sc.med_ptr.push_back(at);
+    sc.med_len.push_back(static_cast<int>(m.size() + 2));
+    at += m.size() + 2;
+  }
+}
+
 int GroupCodec::encode(std::span<const ByteView> media, int r, std::vector<Bytes> &fec_out) {
   fec_out.clear();
   const int k = static_cast<int>(media.size());
@@ -111,30 +155,23 @@ int GroupCodec::encode(std::span<const ByteView> media, int r, std::vector<Bytes
   const std::size_t s = symbol_len(longest);
   if (s > kMaxSymbol) return ZVFEC_STREAM_E_TOO_LONG;
 
-  std::vector<Bytes> bufs;
-  std::vector<unsigned char *> med_ptr;
-  std::vector<int> med_len;
-  bufs.reserve(media.size());
-  for (const auto &m : media) {
-    bufs.push_back(media_buffer(m));
-    med_ptr.push_back(bufs.back().data());
-    med_len.push_back(static_cast<int>(m.size() + 2));
-  }
+  auto &sc = scratch_;
+  stage_media(media);
   const std::size_t cap = fec_size(variant_, s);
   fec_out.assign(static_cast<std::size_t>(r), Bytes(cap));
-  std::vector<unsigned char *> fec_ptr;
-  std::vector<int> fec_len(static_cast<std::size_t>(r), static_cast<int>(cap));
-  for (auto &f : fec_out) fec_ptr.push_back(f.data());
+  sc.fec_ptr.clear();
+  for (auto &f : fec_out) sc.fec_ptr.push_back(f.data());
+  sc.fec_len.assign(static_cast<std::size_t>(r), static_cast<int>(cap));
 
-  const int rc = zv_rsfec_encode(handle_, 0, med_ptr.data(), med_len.data(), k, r, 0,
-                                 fec_ptr.data(), fec_len.data());
+  const int rc = zv_rsfec_encode(handle_, 0, sc.med_ptr.data(), sc.med_len.data(), k, r, 0,
+                                 sc.fec_ptr.data(), sc.fec_len.data());
   if (rc != 0) {
     fec_out.clear();
     return rc;
   }
   for (std::size_t j = 0; j < fec_out.size(); ++j) {
     // The media API states the length it wrote; never trust it beyond our buffer.
-    const auto len = static_cast<std::size_t>(std::clamp(fec_len[j], 0, static_cast<int>(cap)));
+    const auto len = static_cast<std::size_t>(std::clamp(sc.fec_len[j], 0, static_cast<int>(cap)));
     fec_out[j].resize(len);
   }
   return 0;
@@ -143,109 +180,81 @@ int GroupCodec::encode(std::span<const ByteView> media, int r, std::vector<Bytes
 GroupCodec::Decoded GroupCodec::decode(const zvfec_stream_fec_header &hdr,
                                        std::span<const ByteView> media,
                                        std::span<const ByteView> fec, std::uint32_t ssrc) {
-  Decoded out;
-  const auto *info = variant_info(variant_);
-  if (!info || hdr.variant != variant_ || check_shape(variant_, hdr.k, hdr.r) != 0 ||
-      hdr.symbol_len < kMinSymbol || hdr.symbol_len % 4 != 0 ||
-      static_cast<std::size_t>(hdr.symbol_len) > kMaxSymbol) {
-    out.code = ZVFEC_STREAM_E_ARG;
-    return out;
-  }
+  if (!describes_group(variant_, hdr)) return failed(ZVFEC_STREAM_E_ARG);
   const auto k = static_cast<std::size_t>(hdr.k);
   const auto s = static_cast<std::size_t>(hdr.symbol_len);
-  std::vector<bool> have(k, false);
-  std::vector<Bytes> med_bufs;
-  std::vector<int> med_len;
-  for (const auto &m : media) {
-    const auto rtp = parse_rtp(m);
-    if (!rtp || rtp->ssrc != ssrc || m.size() + 2 > s) continue;
-    const std::size_t off = static_cast<std::uint16_t>(rtp->seq - hdr.base_seq);
-    if (off >= k || have[off]) continue;
-    have[off] = true;
-    med_bufs.push_back(media_buffer(m));
-    med_len.push_back(static_cast<int>(m.size() + 2));
-  }
-  const auto missing = static_cast<std::size_t>(std::count(have.begin(), have.end(), false));
-  if (missing == 0) return out;
+  auto &sc = scratch_;
+  gather_media(hdr, media, ssrc, sc.have, sc.kept);
+  if (sc.kept.size() == k) return {};
 
+  // Copies of the usable FEC packets, one of each symbol index: at most r.
+  const std::uint8_t tag = variant_info(variant_)->tag;
   const std::size_t want_len = fec_size(variant_, s);
   std::array<bool, 256> seen_esi{};
-  std::vector<Bytes> fec_bufs;
+  sc.fec.resize(std::min(fec.size(), static_cast<std::size_t>(hdr.r)) * want_len);
+  sc.fec_ptr.clear();
   for (const auto &f : fec) {
-    if (f.size() != want_len || f[kRtpRoom] != info->tag) continue;
+    if (f.size() != want_len || f[kRtpRoom] != tag) continue;
     const std::uint8_t esi = f[kRtpRoom + 1];
     if (esi < hdr.k || esi >= hdr.k + hdr.r || seen_esi[esi]) continue;
     seen_esi[esi] = true;
-    fec_bufs.emplace_back(f.begin(), f.end());
+    unsigned char *copy = sc.fec.data() + sc.fec_ptr.size() * want_len;
+    std::copy(f.begin(), f.end(), copy);
+    sc.fec_ptr.push_back(copy);
   }
-  if (fec_bufs.empty() || med_bufs.size() + fec_bufs.size() < k) {
-    out.code = ZVFEC_STREAM_E_TOO_FEW;
-    return out;
-  }
-  if (!handle_) {
-    out.code = -1;
-    return out;
-  }
+  if (sc.fec_ptr.empty() || sc.kept.size() + sc.fec_ptr.size() < k)
+    return failed(ZVFEC_STREAM_E_TOO_FEW);
+  if (!handle_) return failed(-1);
+  sc.fec_len.assign(sc.fec_ptr.size(), static_cast<int>(want_len));
+  stage_media(sc.kept);
 
-  std::vector<unsigned char *> med_ptr, fec_ptr, rec_ptr;
-  for (auto &b : med_bufs) med_ptr.push_back(b.data());
-  std::vector<int> fec_len;
-  for (auto &b : fec_bufs) {
-    fec_ptr.push_back(b.data());
-    fec_len.push_back(static_cast<int>(b.size()));
-  }
   // The media API does not take the capacity of the output buffers: give it
   // one of S bytes for every packet it could possibly return.
-  const std::size_t n_out = std::max(k, fec_bufs.size());
-  std::vector<Bytes> rec(n_out, Bytes(s));
-  for (auto &b : rec) rec_ptr.push_back(b.data());
-  std::vector<int> rec_len(n_out, 0);
+  const std::size_t n_out = std::max(k, sc.fec_ptr.size());
+  sc.out.resize(n_out * s);
+  sc.out_ptr.clear();
+  for (std::size_t m = 0; m < n_out; ++m) sc.out_ptr.push_back(sc.out.data() + m * s);
+  sc.out_len.assign(n_out, 0);
   int rec_num = 0;
 
-  out.code =
-      zv_rsfec_decode(handle_, med_ptr.data(), med_len.data(), static_cast<int>(med_ptr.size()),
-                      fec_ptr.data(), fec_len.data(), static_cast<int>(fec_ptr.size()), 0,
-                      rec_ptr.data(), rec_len.data(), &rec_num);
+  Decoded out;
+  out.code = zv_rsfec_decode(handle_, sc.med_ptr.data(), sc.med_len.data(),
+                             static_cast<int>(sc.med_ptr.size()), sc.fec_ptr.data(),
+                             sc.fec_len.data(), static_cast<int>(sc.fec_ptr.size()), 0,
+                             sc.out_ptr.data(), sc.out_len.data(), &rec_num);
   if (out.code != 0) return out;
 
-  std::vector<std::pair<std::size_t, Bytes>> found;
-  const int returned = std::clamp(rec_num, 0, static_cast<int>(n_out));
-  for (int m = 0; m < returned; ++m) {
-    const auto idx = static_cast<std::size_t>(m);
-    const int len = rec_len[idx];
+  std::vector<std::pair<std::size_t, ByteView>> found;  // (offset in the group, packet)
+  const auto returned = static_cast<std::size_t>(std::clamp(rec_num, 0, static_cast<int>(n_out)));
+  for (std::size_t m = 0; m < returned; ++m) {
+    const int len = sc.out_len[m];
     if (len < 12 || static_cast<std::size_t>(len) > s - 2) {
       ++out.rejected;
       continue;
     }
-    ByteView pkt(rec[idx].data(), static_cast<std::size_t>(len));
+    const ByteView pkt(sc.out_ptr[m], static_cast<std::size_t>(len));
     const auto rtp = parse_rtp(pkt);
     const std::size_t off = rtp ? static_cast<std::uint16_t>(rtp->seq - hdr.base_seq) : k;
-    if (!rtp || rtp->ssrc != ssrc || off >= k || have[off]) {
+    if (!rtp || rtp->ssrc != ssrc || off >= k || sc.have[off]) {
       ++out.rejected;
       continue;
     }
-    have[off] = true;
-    found.emplace_back(off, Bytes(pkt.begin(), pkt.end()));
+    sc.have[off] = true;
+    found.emplace_back(off, pkt);
   }
   std::sort(found.begin(), found.end(),
             [](const auto &a, const auto &b) { return a.first < b.first; });
-  for (auto &f : found) out.packets.push_back(std::move(f.second));
+  for (const auto &f : found) out.packets.emplace_back(f.second.begin(), f.second.end());
   return out;
 }
 
 GroupCodec::Decoded GroupCodec::decode_checked(const zvfec_stream_fec_header &hdr,
                                                std::span<const ByteView> media,
                                                std::span<const ByteView> fec, std::uint32_t ssrc) {
-  // The gaps: media packets of the group decode() would not count as present.
-  std::vector<bool> have(static_cast<std::size_t>(std::max(hdr.k, 0)), false);
-  for (const auto &m : media) {
-    const auto rtp = parse_rtp(m);
-    if (!rtp || rtp->ssrc != ssrc || m.size() + 2 > static_cast<std::size_t>(hdr.symbol_len))
-      continue;
-    const std::size_t off = static_cast<std::uint16_t>(rtp->seq - hdr.base_seq);
-    if (off < have.size()) have[off] = true;
-  }
-  const auto need = static_cast<std::size_t>(std::count(have.begin(), have.end(), false));
+  if (!describes_group(variant_, hdr)) return failed(ZVFEC_STREAM_E_ARG);
+  // The gaps: media packets of the group decode() does not count as present.
+  gather_media(hdr, media, ssrc, scratch_.have, scratch_.kept);
+  const std::size_t need = static_cast<std::size_t>(hdr.k) - scratch_.kept.size();
   if (need == 0 || fec.size() <= need) return decode(hdr, media, fec, ssrc);
 
   // Exactly `need` FEC packets per decode, one choice after another: any two
@@ -256,8 +265,9 @@ GroupCodec::Decoded GroupCodec::decode_checked(const zvfec_stream_fec_header &hd
   for (std::size_t i = 0; i < need; ++i) pick[i] = i;
   std::optional<Decoded> agreed;
   int rejected = 0, last_code = ZVFEC_STREAM_E_TOO_FEW;
+  std::vector<ByteView> chosen;
   for (int n = 0; n < kMaxChoices; ++n) {
-    std::vector<ByteView> chosen;
+    chosen.clear();
     for (auto i : pick) chosen.push_back(fec[i]);
     auto d = decode(hdr, media, chosen, ssrc);
     rejected += d.rejected;

@@ -89,8 +89,25 @@ class GroupCodec {
                          std::span<const ByteView> fec, std::uint32_t ssrc);
 
  private:
+  // Lays the media buffers of `media` out one after another in the scratch
+  // arena and points the media pointer and length arrays at them.
+  void stage_media(std::span<const ByteView> media);
+
   int variant_;
   void *handle_ = nullptr;
+
+  // Working memory of every call, kept between calls, so that a group costs
+  // no allocation once the codec has handled one as large: the media buffers
+  // (a length prefix in front of each packet), copies of the FEC packets (the
+  // version-2 decoder overwrites the symbols it is given, and callers keep
+  // theirs), the media API's output buffers, and the arrays over them.
+  struct Scratch {
+    Bytes media, fec, out;
+    std::vector<unsigned char *> med_ptr, fec_ptr, out_ptr;
+    std::vector<int> med_len, fec_len, out_len;
+    std::vector<ByteView> kept;  // the group's media packets among those given
+    std::vector<bool> have;      // by offset in the group: present or recovered
+  } scratch_;
 };
 
 }  // namespace zv::stream

@@ -12,7 +12,7 @@ std::int64_t Receiver::Stream::nearest(std::uint16_t seq) const {
 
 std::int64_t Receiver::Stream::extend(std::uint16_t seq) {
   last_ext = nearest(seq);
-  seen = anchored = true;
+  anchored = true;
   return last_ext;
 }
 

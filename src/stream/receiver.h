@@ -54,7 +54,6 @@ class Receiver {
   struct Stream {
     std::map<std::int64_t, Held> packets;  // received and recovered, by extended number
     std::map<GroupKey, Group> groups;
-    bool seen = false;      // a media packet arrived
     bool anchored = false;  // last_ext is set
     std::int64_t last_ext = 0;
     std::int64_t lo = INT64_MAX, hi = INT64_MIN;

@@ -183,7 +183,7 @@ void Receiver::try_decode(std::uint32_t ssrc, Stream &st, const GroupKey &key, G
     const std::int64_t ext = key.base + static_cast<std::uint16_t>(seq - g.hdr.base_seq);
     st.packets.emplace(ext, Held{p, next_id_});
     hold(ssrc, ext, nullptr);
-    out_.push_back({std::move(p), ssrc, ext});
+    out_.push({std::move(p), ssrc, ext});
     ++stats_.recovered;
     ++st.recovered;
   }
@@ -191,13 +191,6 @@ void Receiver::try_decode(std::uint32_t ssrc, Stream &st, const GroupKey &key, G
 }
 
 void Receiver::poll(std::int64_t now_ns) { advance(now_ns); }
-
-const OutPacket *Receiver::pop() {
-  if (out_.empty()) return nullptr;
-  current_ = std::move(out_.front());
-  out_.pop_front();
-  return &current_;
-}
 
 zvfec_stream_receiver_stats Receiver::stats() const {
   auto s = stats_;

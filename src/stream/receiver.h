@@ -29,7 +29,7 @@ class Receiver {
   int push_media(ByteView rtp, std::int64_t now_ns, std::int64_t *ext_seq);
   int push_fec(ByteView rtp, std::int64_t now_ns);
   void poll(std::int64_t now_ns);
-  const OutPacket *pop();
+  const OutPacket *pop() { return out_.pop(); }
   zvfec_stream_receiver_stats stats() const;
   bool ssrc_stats(std::uint32_t ssrc, zvfec_stream_ssrc_stats &out) const;
 
@@ -91,8 +91,7 @@ class Receiver {
   std::map<std::uint32_t, Stream> streams_;
   std::map<std::uint32_t, std::uint32_t> ssrc_map_;
   std::deque<Entry> fifo_;
-  std::deque<OutPacket> out_;
-  OutPacket current_;
+  OutQueue out_;
   std::array<std::unique_ptr<GroupCodec>, 3> codecs_;
   zvfec_stream_receiver_stats stats_{};
 };

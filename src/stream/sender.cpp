@@ -50,13 +50,6 @@ void Sender::flush() {
   for (auto &[ssrc, g] : open_) protect(ssrc, g);
 }
 
-const OutPacket *Sender::pop() {
-  if (out_.empty()) return nullptr;
-  current_ = std::move(out_.front());
-  out_.pop_front();
-  return &current_;
-}
-
 void Sender::protect(std::uint32_t ssrc, Open &g) {
   if (g.packets.empty()) return;
   const std::vector<ByteView> media(g.packets.begin(), g.packets.end());
@@ -73,7 +66,7 @@ void Sender::protect(std::uint32_t ssrc, Open &g) {
   std::uint16_t &seq = fec_seq_[fec_ssrc];
   for (auto &f : fec) {
     write_rtp(f.data(), static_cast<std::uint8_t>(cfg_.fec_pt), seq++, first->timestamp, fec_ssrc);
-    out_.push_back({std::move(f), ssrc, g.last_seq});
+    out_.push({std::move(f), ssrc, g.last_seq});
     ++stats_.fec;
   }
   ++stats_.groups;

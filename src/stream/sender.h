@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <utility>
 
 #include "stream/group_codec.h"
 
@@ -14,6 +15,24 @@ struct OutPacket {
   Bytes data;
   std::uint32_t media_ssrc = 0;
   std::int64_t seq = 0;
+};
+
+// Packets waiting to be handed out, first in first out; the one handed out
+// last stays valid until the next pop.
+class OutQueue {
+ public:
+  void push(OutPacket p) { waiting_.push_back(std::move(p)); }
+  // The next packet; nullptr when none waits.
+  const OutPacket *pop() {
+    if (waiting_.empty()) return nullptr;
+    current_ = std::move(waiting_.front());
+    waiting_.pop_front();
+    return &current_;
+  }
+
+ private:
+  std::deque<OutPacket> waiting_;
+  OutPacket current_;
 };
 
 class Sender {
@@ -27,7 +46,7 @@ class Sender {
   void poll(std::int64_t now_ns);
   void flush();
   // The next FEC packet, valid until the next call; nullptr when none waits.
-  const OutPacket *pop();
+  const OutPacket *pop() { return out_.pop(); }
   const zvfec_stream_sender_stats &stats() const { return stats_; }
 
  private:
@@ -42,8 +61,7 @@ class Sender {
   GroupCodec codec_;
   std::map<std::uint32_t, Open> open_;              // by media SSRC
   std::map<std::uint32_t, std::uint16_t> fec_seq_;  // next sequence number per FEC SSRC
-  std::deque<OutPacket> out_;
-  OutPacket current_;
+  OutQueue out_;
   std::int64_t now_ = INT64_MIN;
   zvfec_stream_sender_stats stats_{};
 };

@@ -36,8 +36,15 @@ int guarded(F &&f) {
 
 ByteView view(const uint8_t *p, size_t len) { return {p, p ? len : 0}; }
 
-void hand_out(const zv::stream::OutPacket *p, zvfec_stream_packet *out) {
+// Hands out the next packet of a sender or a receiver: 1 with *out filled, or
+// 0 when none waits.
+template <class Object>
+int pop_into(Object *object, zvfec_stream_packet *out) {
+  if (!object || !out) return 0;
+  const zv::stream::OutPacket *p = object->impl.pop();
+  if (!p) return 0;
   *out = {p->data.data(), p->data.size(), p->media_ssrc, p->seq};
+  return 1;
 }
 
 void set(int *err, int code) {
@@ -220,11 +227,7 @@ void zvfec_stream_sender_flush(zvfec_stream_sender *sender) {
 }
 
 int zvfec_stream_sender_pop(zvfec_stream_sender *sender, zvfec_stream_packet *out) {
-  if (!sender || !out) return 0;
-  const auto *p = sender->impl.pop();
-  if (!p) return 0;
-  hand_out(p, out);
-  return 1;
+  return pop_into(sender, out);
 }
 
 void zvfec_stream_sender_get_stats(const zvfec_stream_sender *sender,
@@ -264,11 +267,7 @@ void zvfec_stream_receiver_poll(zvfec_stream_receiver *receiver, int64_t now_ns)
 }
 
 int zvfec_stream_receiver_pop(zvfec_stream_receiver *receiver, zvfec_stream_packet *out) {
-  if (!receiver || !out) return 0;
-  const auto *p = receiver->impl.pop();
-  if (!p) return 0;
-  hand_out(p, out);
-  return 1;
+  return pop_into(receiver, out);
 }
 
 void zvfec_stream_receiver_get_stats(const zvfec_stream_receiver *receiver,

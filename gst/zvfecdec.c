@@ -92,25 +92,23 @@ static GList *take_recovered(GstZvfecDec *self) {
   return g_list_reverse(out);
 }
 
-/* Pushes recovered buffers on src, with push_lock held; before the media
- * caps have reached src they have nowhere to go and are dropped. */
-static GstFlowReturn push_recovered(GstZvfecDec *self, GList *buffers) {
-  GstFlowReturn ret = GST_FLOW_OK;
+/* Pushes recovered buffers on src, with push_lock held, after what was pushed
+ * before them with result ret; once a push has failed the rest are dropped,
+ * as they are before the media caps have reached src (they have nowhere to
+ * go then). */
+static GstFlowReturn push_recovered(GstZvfecDec *self, GList *buffers, GstFlowReturn ret) {
   gboolean ready = gst_pad_has_current_caps(self->srcpad);
   GList *l;
 
   for (l = buffers; l; l = l->next) {
     GstBuffer *b = GST_BUFFER(l->data);
-    if (!ready) {
+    if (!ready || ret != GST_FLOW_OK) {
       gst_buffer_unref(b);
       continue;
     }
     GST_LOG_OBJECT(self, "recovered a packet, pts %" GST_TIME_FORMAT,
                    GST_TIME_ARGS(GST_BUFFER_PTS(b)));
-    if (ret == GST_FLOW_OK)
-      ret = gst_pad_push(self->srcpad, b);
-    else
-      gst_buffer_unref(b);
+    ret = gst_pad_push(self->srcpad, b);
   }
   g_list_free(buffers);
   return ret;
@@ -148,34 +146,32 @@ static GList *receive(GstZvfecDec *self, GstBuffer *buffer, gboolean fec) {
   return recovered;
 }
 
-static GstFlowReturn gst_zvfec_dec_chain(GstPad *pad, GstObject *parent, GstBuffer *buffer) {
-  GstZvfecDec *self = GST_ZVFEC_DEC(parent);
-  GstFlowReturn ret;
+/* A buffer from either sink pad: the receiver takes it, a media buffer goes
+ * on through src, and then what the receiver recovered thanks to it. */
+static GstFlowReturn chain(GstZvfecDec *self, GstBuffer *buffer, gboolean fec) {
+  GstFlowReturn ret = GST_FLOW_OK;
   GList *recovered;
 
-  (void)pad;
   g_mutex_lock(&self->push_lock);
-  recovered = receive(self, buffer, FALSE);
-  ret = gst_pad_push(self->srcpad, buffer);
-  if (ret == GST_FLOW_OK)
-    ret = push_recovered(self, recovered);
+  recovered = receive(self, buffer, fec);
+  if (fec)
+    gst_buffer_unref(buffer);
   else
-    g_list_free_full(recovered, (GDestroyNotify)gst_buffer_unref);
+    ret = gst_pad_push(self->srcpad, buffer);
+  ret = push_recovered(self, recovered, ret);
   g_mutex_unlock(&self->push_lock);
   return ret;
 }
 
+static GstFlowReturn gst_zvfec_dec_chain(GstPad *pad, GstObject *parent, GstBuffer *buffer) {
+  (void)pad;
+  return chain(GST_ZVFEC_DEC(parent), buffer, FALSE);
+}
+
 static GstFlowReturn gst_zvfec_dec_fec_chain(GstPad *pad, GstObject *parent, GstBuffer *buffer) {
-  GstZvfecDec *self = GST_ZVFEC_DEC(parent);
-  GstFlowReturn ret;
-  GList *recovered;
+  GstFlowReturn ret = chain(GST_ZVFEC_DEC(parent), buffer, TRUE);
 
   (void)pad;
-  g_mutex_lock(&self->push_lock);
-  recovered = receive(self, buffer, TRUE);
-  gst_buffer_unref(buffer);
-  ret = push_recovered(self, recovered);
-  g_mutex_unlock(&self->push_lock);
   /* The FEC branch never stops for the media branch's sake. */
   return ret == GST_FLOW_FLUSHING ? ret : GST_FLOW_OK;
 }

@@ -206,9 +206,16 @@ static GstCaps *fec_caps(GstZvfecEnc *self, GstCaps *media) {
                              "ZVFEC", "payload", G_TYPE_INT, pt, NULL);
 }
 
+/* Sends fec_event on fec_src (under push_lock), then event on src. */
+static gboolean push_both(GstZvfecEnc *self, GstEvent *fec_event, GstEvent *event) {
+  g_mutex_lock(&self->push_lock);
+  gst_pad_push_event(self->fecsrcpad, fec_event);
+  g_mutex_unlock(&self->push_lock);
+  return gst_pad_push_event(self->srcpad, event);
+}
+
 static gboolean gst_zvfec_enc_sink_event(GstPad *pad, GstObject *parent, GstEvent *event) {
   GstZvfecEnc *self = GST_ZVFEC_ENC(parent);
-  gboolean ok;
 
   switch (GST_EVENT_TYPE(event)) {
     case GST_EVENT_STREAM_START: {
@@ -218,21 +225,17 @@ static gboolean gst_zvfec_enc_sink_event(GstPad *pad, GstObject *parent, GstEven
 
       if (gst_event_parse_group_id(event, &group)) gst_event_set_group_id(fec_start, group);
       g_free(id);
-      g_mutex_lock(&self->push_lock);
-      gst_pad_push_event(self->fecsrcpad, fec_start);
-      g_mutex_unlock(&self->push_lock);
-      return gst_pad_push_event(self->srcpad, event);
+      return push_both(self, fec_start, event);
     }
     case GST_EVENT_CAPS: {
       GstCaps *caps;
+      GstEvent *fec_event;
 
       gst_event_parse_caps(event, &caps);
       caps = fec_caps(self, caps);
-      g_mutex_lock(&self->push_lock);
-      gst_pad_push_event(self->fecsrcpad, gst_event_new_caps(caps));
-      g_mutex_unlock(&self->push_lock);
+      fec_event = gst_event_new_caps(caps);
       gst_caps_unref(caps);
-      return gst_pad_push_event(self->srcpad, event);
+      return push_both(self, fec_event, event);
     }
     case GST_EVENT_EOS: {
       GList *fec;
@@ -251,13 +254,9 @@ static gboolean gst_zvfec_enc_sink_event(GstPad *pad, GstObject *parent, GstEven
     case GST_EVENT_SEGMENT:
     case GST_EVENT_FLUSH_START:
     case GST_EVENT_FLUSH_STOP:
-      g_mutex_lock(&self->push_lock);
-      gst_pad_push_event(self->fecsrcpad, gst_event_ref(event));
-      g_mutex_unlock(&self->push_lock);
-      return gst_pad_push_event(self->srcpad, event);
+      return push_both(self, gst_event_ref(event), event);
     default:
-      ok = gst_pad_event_default(pad, parent, event);
-      return ok;
+      return gst_pad_event_default(pad, parent, event);
   }
 }
 

@@ -3,12 +3,16 @@
 #include "zvfecdec.h"
 #include "zvfecenc.h"
 
-gint64 zvfec_gst_now(GstElement *element) {
+GstClock *zvfec_gst_clock(GstElement *element) {
   GstClock *clock = gst_element_get_clock(element);
-  GstClockTime t;
 
-  if (clock == NULL) clock = gst_system_clock_obtain();
-  t = gst_clock_get_time(clock);
+  return clock != NULL ? clock : gst_system_clock_obtain();
+}
+
+gint64 zvfec_gst_now(GstElement *element) {
+  GstClock *clock = zvfec_gst_clock(element);
+  GstClockTime t = gst_clock_get_time(clock);
+
   gst_object_unref(clock);
   return GST_CLOCK_TIME_IS_VALID(t) ? (gint64)t : 0;
 }

@@ -7,8 +7,12 @@
 
 G_BEGIN_DECLS
 
-/* Now on the element's clock (the pipeline's, or a test clock), or on the
- * system clock while the element has none: the stream layer's time line. */
+/* The element's clock (the pipeline's, or a test clock), or the system clock
+ * while the element has none: the stream layer's time line. A reference the
+ * caller releases. */
+GstClock *zvfec_gst_clock(GstElement *element);
+
+/* Now on zvfec_gst_clock. */
 gint64 zvfec_gst_now(GstElement *element);
 
 /* A new buffer holding a copy of the packet. */

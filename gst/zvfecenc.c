@@ -132,8 +132,7 @@ static gpointer timer_loop(gpointer data) {
       g_cond_wait(&self->cond, &self->lock);
       continue;
     }
-    clock = gst_element_get_clock(GST_ELEMENT(self));
-    if (clock == NULL) clock = gst_system_clock_obtain();
+    clock = zvfec_gst_clock(GST_ELEMENT(self));
     id = gst_clock_new_single_shot_id(clock, (GstClockTime)deadline);
     gst_object_unref(clock);
     self->pending = id;

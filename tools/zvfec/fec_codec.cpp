@@ -54,12 +54,6 @@ std::optional<Variant> variant_from_name(std::string_view name) {
   return std::nullopt;
 }
 
-std::optional<Variant> variant_from_tag(std::uint8_t tag) {
-  for (const auto &i : variants())
-    if (i.tag == tag) return i.variant;
-  return std::nullopt;
-}
-
 std::string check_group_shape(Variant v, int k, int r) {
   const auto &i = variant_info(v);
   switch (zvfec_stream_check_shape(static_cast<int>(v), k, r)) {

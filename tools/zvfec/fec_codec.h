@@ -35,7 +35,6 @@ struct VariantInfo {
 const VariantInfo &variant_info(Variant v);
 std::span<const VariantInfo> all_variants();
 std::optional<Variant> variant_from_name(std::string_view name);
-std::optional<Variant> variant_from_tag(std::uint8_t tag);
 
 // Empty when (k, r) fits the variant, else the reason.
 std::string check_group_shape(Variant v, int k, int r);

@@ -5,16 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include <zvfec/stream.h>
-
 #include "capture.h"
 #include "fec_codec.h"
 
 namespace zvtool {
-
-// The SSRC of the FEC stream that protects media SSRC s; a receiver maps it
-// back with the same function.
-inline std::uint32_t fec_ssrc(std::uint32_t s) { return zvfec_stream_fec_ssrc(s); }
 
 inline constexpr int kDefaultFecPt = 127;
 inline constexpr int kDefaultPortOffset = 2;

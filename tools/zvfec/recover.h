@@ -32,11 +32,12 @@ struct RecoverStats {
 };
 
 // FEC packets are the RTP packets of the FEC payload type sent to a media port
-// + offset; their SSRC names the media SSRC (fec_ssrc). Returns the media
-// streams, received and recovered packets, each stream in sequence order and
-// the streams interleaved by capture time; recovered packets are addressed like
-// their stream and stamped with the time of the packet before them. Everything
-// else (non-UDP, non-RTP, FEC, repeated packets) is left out and counted.
+// + offset; their SSRC names the media SSRC (zvfec_stream_fec_ssrc). Returns
+// the media streams, received and recovered packets, each stream in sequence
+// order and the streams interleaved by capture time; recovered packets are
+// addressed like their stream and stamped with the time of the packet before
+// them. Everything else (non-UDP, non-RTP, FEC, repeated packets) is left out
+// and counted.
 std::vector<Frame> recover_capture(const Capture &in, const RecoverOptions &opts,
                                    RecoverStats &stats, std::string *messages);
 

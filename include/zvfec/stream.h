@@ -108,7 +108,8 @@ int zvfec_stream_parse_fec(const uint8_t *packet, size_t len, zvfec_stream_fec_h
 
 /* ---- One group at a time ---------------------------------------------- */
 
-/* A codec for one variant (it owns a media API handle). */
+/* A codec for one variant. It owns a media API handle and keeps, until it is
+ * freed, the working memory its largest groups needed. */
 typedef struct zvfec_stream_codec zvfec_stream_codec;
 
 /* NULL for an unknown variant or when memory is short. */

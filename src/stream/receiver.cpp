@@ -178,16 +178,23 @@ void Receiver::try_decode(std::uint32_t ssrc, Stream &st, const GroupKey &key, G
   auto d = codec(key.variant)->decode_checked(g.hdr, media, fec, ssrc);
   stats_.rejected += static_cast<std::uint64_t>(d.rejected);
   if (d.code != 0 && d.code != ZVFEC_STREAM_E_TOO_FEW) ++stats_.decode_failures;
+  std::size_t present = media.size();
   for (auto &p : d.packets) {
     const std::uint16_t seq = parse_rtp(p)->seq;
     const std::int64_t ext = key.base + static_cast<std::uint16_t>(seq - g.hdr.base_seq);
-    st.packets.emplace(ext, Held{p, next_id_});
+    // A packet held already (one too long for this group's symbols, which the
+    // decode could not use) is no gap: what was rebuilt for it is dropped.
+    if (!st.packets.emplace(ext, Held{p, next_id_}).second) {
+      ++stats_.rejected;
+      continue;
+    }
     hold(ssrc, ext, nullptr);
     out_.push({std::move(p), ssrc, ext});
     ++stats_.recovered;
     ++st.recovered;
+    ++present;
   }
-  if (media.size() + d.packets.size() == static_cast<std::size_t>(key.k)) g.done = true;
+  if (present == static_cast<std::size_t>(key.k)) g.done = true;
 }
 
 void Receiver::poll(std::int64_t now_ns) { advance(now_ns); }

@@ -366,6 +366,31 @@ TEST(Receiver, ForgedAndGarbageFecPacketsNeverBecomeMedia) {
   }
 }
 
+// A held media packet too long for a group's symbols cannot take part in its
+// decoding, yet it is no gap: a packet rebuilt for its number (here from FEC
+// of a group whose first packet was shorter) is dropped, never handed out a
+// second time nor held beside the one received.
+TEST(Receiver, APacketHeldAlreadyIsNeverRecoveredAgain) {
+  constexpr std::int64_t ms = 1'000'000;
+  auto tx = make_sender(ZVFEC_STREAM_AUDIO_V2, 2, 2);
+  const Bytes short50 = rtp(kA, 50, 20), p51 = rtp(kA, 51, 20), long50 = rtp(kA, 50, 200);
+  for (const auto *p : {&short50, &p51})
+    zvfec_stream_sender_push(tx.get(), p->data(), p->size(), 0);
+  const auto fec = drain(tx.get());
+  ASSERT_EQ(fec.size(), 2u);
+  auto rx = make_receiver(100 * ms);
+  zvfec_stream_receiver_push_media(rx.get(), long50.data(), long50.size(), 0, nullptr);
+  for (const auto &f : fec)
+    zvfec_stream_receiver_push_fec(rx.get(), f.data.data(), f.data.size(), 0);
+  const auto got = drain(rx.get());
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].data, p51);
+  EXPECT_EQ(stats(rx.get()).rejected, 1u);
+  EXPECT_EQ(stats(rx.get()).held, 4u);
+  zvfec_stream_receiver_poll(rx.get(), 201 * ms);
+  EXPECT_EQ(stats(rx.get()).held, 0u);
+}
+
 TEST(Receiver, FecSsrcsMapToTheirMediaSsrc) {
   // A fixed FEC SSRC protects nothing until it is mapped.
   for (const bool explicit_map : {true, false}) {

@@ -16,6 +16,13 @@
 int zvfec_encode_bounded(cm256_encoder_params params, void **originals, const int *lengths,
                          void **recoveryBlocks);
 
+// The one recovery block of index recoveryBlockIndex (k .. k + m - 1), from
+// originals read as zvfec_encode_bounded reads them, written over its full
+// BlockBytes: the same bytes as that block of zvfec_encode_bounded. Codes of
+// zvfec_encode_bounded, and -1 for an index outside the recovery blocks.
+int zvfec_encode_row_bounded(cm256_encoder_params params, void **originals, const int *lengths,
+                             int recoveryBlockIndex, void *recoveryBlock);
+
 // Like zvfec_decode, but a block blocks[i] that holds an original (Index < k)
 // is readable only for lengths[i] bytes (bytes beyond count as zero, never
 // read); recovery blocks are BlockBytes long and receive the full BlockBytes

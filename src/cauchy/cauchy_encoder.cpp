@@ -42,28 +42,34 @@ void encode_one(int k, int bytes, const uint8_t *const *src, const int *len, int
   }
 }
 
-// All m recovery blocks. Once the tables are built, up to eight recovery
-// blocks come from each pass over the originals; before, every product is 0
-// and the blocks are built pass by pass, the first as plain XOR parity.
-void encode_all(const cm256_encoder_params &params, const uint8_t *const *src, const int *len,
-                uint8_t *const *out) {
-  const int k = params.OriginalCount;
-  const int m = params.RecoveryCount;
+// The m recovery blocks of indices first .. first + m - 1 from k originals of
+// `bytes` bytes. Once the tables are built, up to eight recovery blocks come
+// from each pass over the originals; before, every product is 0 and the blocks
+// are built pass by pass, the first as plain XOR parity.
+void encode_rows(int k, int first, int m, int bytes, const uint8_t *const *src, const int *len,
+                 uint8_t *const *out) {
   if (k > 1 && gf256_tables_built()) {
     uint8_t coeff[kGfDotRows * 256];
     for (int r0 = 0; r0 < m; r0 += kGfDotRows) {
       const int rows = std::min(kGfDotRows, m - r0);
       for (int r = 0; r < rows; ++r) {
         for (int j = 0; j < k; ++j) {
-          coeff[r * k + j] = GetMatrixElement(static_cast<uint8_t>(k + r0 + r),
+          coeff[r * k + j] = GetMatrixElement(static_cast<uint8_t>(first + r0 + r),
                                               static_cast<uint8_t>(k), static_cast<uint8_t>(j));
         }
       }
-      gf256_dot_mem(out + r0, rows, src, len, k, coeff, params.BlockBytes, false);
+      gf256_dot_mem(out + r0, rows, src, len, k, coeff, bytes, false);
     }
     return;
   }
-  for (int r = 0; r < m; ++r) encode_one(k, params.BlockBytes, src, len, k + r, out[r]);
+  for (int r = 0; r < m; ++r) encode_one(k, bytes, src, len, first + r, out[r]);
+}
+
+// All m recovery blocks.
+void encode_all(const cm256_encoder_params &params, const uint8_t *const *src, const int *len,
+                uint8_t *const *out) {
+  encode_rows(params.OriginalCount, params.OriginalCount, params.RecoveryCount, params.BlockBytes,
+              src, len, out);
 }
 
 // The checks shared by every encoding entry point, then the encoding of
@@ -144,6 +150,23 @@ int zvfec_encode_bounded(cm256_encoder_params params, void **originals, const in
     }
   }
   return encode_pointers(params, originals, lengths, recoveryBlocks);
+}
+
+int zvfec_encode_row_bounded(cm256_encoder_params params, void **originals, const int *lengths,
+                             int recoveryBlockIndex, void *recoveryBlock) {
+  const int check = cm256_check_params(params);
+  if (check != 0) return check;
+  if (originals == nullptr || lengths == nullptr || recoveryBlock == nullptr) return -3;
+  const int k = params.OriginalCount;
+  if (recoveryBlockIndex < k || recoveryBlockIndex >= k + params.RecoveryCount) return -1;
+  const uint8_t *src[256];
+  for (int j = 0; j < k; ++j) {
+    if (lengths[j] < 0 || lengths[j] > params.BlockBytes) return -1;
+    src[j] = as_bytes(originals[j]);
+  }
+  uint8_t *out = static_cast<uint8_t *>(recoveryBlock);
+  encode_rows(k, recoveryBlockIndex, 1, params.BlockBytes, src, lengths, &out);
+  return 0;
 }
 
 extern "C" {

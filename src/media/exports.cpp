@@ -3,6 +3,7 @@
 // and format version.
 #include <cstdlib>
 
+#include "media/codes.h"
 #include "media/handle.h"
 #include "media/log.h"
 #include "media/variants.h"
@@ -10,9 +11,6 @@
 #include "zvfec/cauchy.h"
 
 namespace {
-
-constexpr int kNoVariant = -4096;
-constexpr int kNotInitialised = -1;
 
 using EncodeFn = int (*)(ZV_ENCODE_ARGS);
 using DecodeFn = int (*)(ZV_DECODE_ARGS);
@@ -62,18 +60,18 @@ ZV_RSFEC_API int zv_rsfec_initilize(int type, int version, void **obj) {
 ZV_RSFEC_API int zv_rsfec_is_initilized(void *handle) { return zv::handle_ready(handle) ? 1 : 0; }
 
 ZV_RSFEC_API int zv_rsfec_encode(ZV_ENCODE_ARGS) {
-  if (!zv::handle_ready(handle)) return kNotInitialised;
+  if (!zv::handle_ready(handle)) return zv::code::kNotInitialised;
   const Variant *v = find_variant(static_cast<const zv_rsfec_obj *>(handle));
-  if (v == nullptr) return kNoVariant;
+  if (v == nullptr) return zv::code::kNoVariant;
   return v->encode(handle, encode_header_only, med_packet, med_packet_len, packet_number,
                    fec_number, write_fec_offset, fec_packet, fec_packet_len);
 }
 
 ZV_RSFEC_API int zv_rsfec_decode(ZV_DECODE_ARGS) {
   if (recovered_pkt_num != nullptr) *recovered_pkt_num = 0;
-  if (!zv::handle_ready(handle)) return kNotInitialised;
+  if (!zv::handle_ready(handle)) return zv::code::kNotInitialised;
   const Variant *v = find_variant(static_cast<const zv_rsfec_obj *>(handle));
-  if (v == nullptr) return kNoVariant;
+  if (v == nullptr) return zv::code::kNoVariant;
   return v->decode(handle, received_med_pkt, received_med_pkt_len, received_med_num,
                    received_fec_pkt, received_fec_pkt_len, received_fec_num, use_fec_offset,
                    recovered_pkt, recovered_pkt_len, recovered_pkt_num);

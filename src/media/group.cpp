@@ -1,9 +1,32 @@
 #include "media/group.h"
 
+#include <bit>
+#include <cstring>
+
 #include "media/log.h"
 #include "zv_rsfec.h"
 
 namespace zv {
+
+int64_t symbol_length(const int *med_packet_len, int k) {
+  int64_t s = 0;
+  for (int i = 0; i < k; ++i) {
+    if (med_packet_len[i] > s) s = med_packet_len[i];
+  }
+  return symbol_length_for(s);
+}
+
+void zero_fec_buffers(unsigned char **fec_packet, const int *fec_packet_len, int count,
+                      int skip_from, int skip_len) {
+  for (int j = 0; j < count; ++j) {
+    const int capacity = fec_packet_len[j];
+    if (capacity <= 0) continue;
+    const int head = capacity < skip_from ? capacity : skip_from;
+    std::memset(fec_packet[j], 0, static_cast<size_t>(head));
+    const int tail = skip_from + skip_len;
+    if (capacity > tail) std::memset(fec_packet[j] + tail, 0, static_cast<size_t>(capacity - tail));
+  }
+}
 
 namespace {
 
@@ -51,7 +74,7 @@ int prepare_encode(const EncodeArgs &a, const FecLayout &layout, const EncodeLim
                    bool codec_writes_symbols, EncodeGroup *group) {
   if (a.packet_number <= 0) {
     ZV_LOG(ZV_FEC_LOG_ERROR, "argument packet_number is illegal");
-    return -2;
+    return code::kBadArguments;
   }
   const char *why = argument_refusal(a, limits);
   const int64_t symbol_len = why == nullptr ? symbol_length(a.med_packet_len, a.packet_number) : 0;
@@ -59,7 +82,7 @@ int prepare_encode(const EncodeArgs &a, const FecLayout &layout, const EncodeLim
   if (why != nullptr) {
     ZV_LOG(ZV_FEC_LOG_ERROR, "encode refused: %s (k=%d r=%d max_len=%lld)\n", why, a.packet_number,
            a.fec_number, static_cast<long long>(symbol_len));
-    return -2;
+    return code::kBadArguments;
   }
   const uint16_t base_seq = bounded_media_seq(a.med_packet[0], a.med_packet_len[0]);
   ZV_LOG(ZV_FEC_LOG_INFO, "base_seq  %d\n", base_seq);
@@ -67,7 +90,7 @@ int prepare_encode(const EncodeArgs &a, const FecLayout &layout, const EncodeLim
                    codec_writes_symbols ? static_cast<int>(symbol_len) : 0);
 
   *group = {a.packet_number, a.fec_number, static_cast<int>(symbol_len), base_seq};
-  return 0;
+  return code::kOk;
 }
 
 void write_group_header(const EncodeArgs &a, const FecLayout &layout, const EncodeGroup &group,
@@ -89,16 +112,16 @@ int readable_media_length(const int *med_packet_len, int i, int symbol_len) {
 }
 
 int begin_decode(const DecodeArgs &a, const FecLayout &layout, DecodeGroup *group) {
-  if (a.recovered_pkt_num == nullptr) return -2;
+  if (a.recovered_pkt_num == nullptr) return code::kBadArguments;
   *a.recovered_pkt_num = 0;
-  if (a.received_fec_num <= 0) return -2;
+  if (a.received_fec_num <= 0) return code::kBadArguments;
   if (a.received_fec_pkt == nullptr || a.received_fec_pkt_len == nullptr ||
       a.recovered_pkt == nullptr || a.recovered_pkt_len == nullptr ||
       (a.received_med_num > 0 &&
        (a.received_med_pkt == nullptr || a.received_med_pkt_len == nullptr)))
-    return -2;
+    return code::kBadArguments;
   if (a.received_fec_pkt[0] == nullptr || a.received_fec_pkt_len[0] < layout.symbol_offset())
-    return -2;
+    return code::kBadArguments;
   const RSRTPHEAD_VIDEO_V2 h = read_fec_header(a.received_fec_pkt[0], layout);
   group->k = h.k;
   group->r = h.n_r;
@@ -112,9 +135,19 @@ int begin_decode(const DecodeArgs &a, const FecLayout &layout, DecodeGroup *grou
   if (group->k == 0 || group->r == 0 || !symbol_length_valid(group->symbol_len)) {
     ZV_LOG(ZV_FEC_LOG_ERROR, "FEC header refused: k=%d n_r=%d max_len=%d\n", group->k, group->r,
            group->symbol_len);
-    return -2;
+    return code::kBadArguments;
   }
-  return 0;
+  return code::kOk;
+}
+
+int check_enough_packets(const DecodeArgs &a, const DecodeGroup &group, bool with_k) {
+  const int sum = a.received_med_num + a.received_fec_num;
+  if (sum >= group.k) return code::kOk;
+  if (with_k)
+    ZV_LOG(ZV_FEC_LOG_ERROR, "data is not enough %d %d", sum, group.k);
+  else
+    ZV_LOG(ZV_FEC_LOG_ERROR, "data is not enough %d", sum);
+  return code::kNotEnoughPackets;
 }
 
 bool fec_packet_usable(const DecodeArgs &a, int j, const FecLayout &layout,
@@ -126,7 +159,18 @@ bool fec_packet_usable(const DecodeArgs &a, int j, const FecLayout &layout,
 int media_packet_too_long(int i, int len, const DecodeGroup &group) {
   ZV_LOG(ZV_FEC_LOG_ERROR, "i %d received_med_pkt_len[i] %d params->encoding_symbol_length %d\n", i,
          len, group.symbol_len);
-  return -101;
+  return code::kMediaTooLong;
+}
+
+int invalid_index(int index) {
+  ZV_LOG(ZV_FEC_LOG_ERROR, "esi=%d invalid\n", index);
+  return code::kIndexTooLarge;
+}
+
+int media_symbol_index(int offset, uint32_t seqmask) {
+  if (seqmask == 0) return offset;
+  if (offset > 31 || ((seqmask >> offset) & 1u) == 0) return -1;
+  return std::popcount(seqmask & ((1u << offset) - 1u));
 }
 
 bool media_packet_placeable(const DecodeArgs &a, int i) {
@@ -139,6 +183,21 @@ bool media_packet_placeable(const DecodeArgs &a, int i) {
            media_prefix(media), len);
     return false;
   }
+  return true;
+}
+
+bool extract_recovered(const uint8_t *symbol, int symbol_len, uint16_t base_seq,
+                       const ExtractRule &rule, const RecoveredOut &out) {
+  const uint16_t raw = symbol_len >= kMediaPrefixSize ? media_prefix(symbol) : 0;
+  const int len = rule.signed_prefix ? static_cast<int16_t>(raw) : raw;
+  if (len < 0 || len + kMediaPrefixSize > symbol_len) {
+    ZV_LOG(rule.log_level, "len error =%d seq base=%d max_len=%d\n", len, base_seq, symbol_len);
+    return false;
+  }
+  const int m = *out.num;
+  std::memcpy(out.pkt[m], symbol + kMediaPrefixSize, static_cast<size_t>(len));
+  out.len[m] = len;
+  *out.num = m + 1;
   return true;
 }
 

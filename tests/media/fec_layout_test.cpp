@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "media/byte_order.h"
-#include "media/fec_layout.h"
+#include "media/group.h"
+#include "media/wire.h"
 #include "media/log.h"
 
 namespace zv {

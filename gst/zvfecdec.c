@@ -7,6 +7,28 @@
  * from the latest media buffer of their SSRC; a downstream rtpjitterbuffer
  * puts them in order.
  *
+ * An H.264 receiver for the FEC sender shown in zvfecenc.c (start it first;
+ * fakesink instead of autovideosink without a display):
+ *
+ *   gst-launch-1.0 \
+ *     udpsrc port=5000 \
+ *       caps="application/x-rtp,media=video,clock-rate=90000,encoding-name=H264,payload=96" \
+ *       ! dec.sink \
+ *     udpsrc port=5002 caps="application/x-rtp" ! dec.fec_sink \
+ *     zvfecdec name=dec ! rtpjitterbuffer latency=200 ! rtph264depay ! avdec_h264 ! \
+ *     videoconvert ! autovideosink
+ *
+ * What the stats can see: the receiver learns of a group only from its FEC
+ * packets, so unrecoverable-groups misses every group whose FEC packets were
+ * all lost. The per-SSRC counters fill that in from the sequence numbers:
+ * missing counts the numbers neither received nor recovered between the
+ * first and the last one seen of the SSRC (a group of which media and FEC
+ * arrived counts whole), so what is lost after the last packet seen is not
+ * counted. The receiver forgets an SSRC once all it held is released
+ * (group-timeout after its last packet, or sooner at max-packets) and starts
+ * it afresh when it comes back; the element adds up the figures of each such
+ * span, but what was lost between two spans is not counted either.
+ *
  * Locks: push_lock serialises what goes out on src (both sink pads' streaming
  * threads push there) and is taken before lock, which guards the receiver.
  */
@@ -23,30 +45,39 @@ GST_DEBUG_CATEGORY_STATIC(zvfecdec_debug);
 #define GST_CAT_DEFAULT zvfecdec_debug
 
 #define DEFAULT_GROUP_TIMEOUT 500
+#define DEFAULT_MAX_PACKETS 0
 
 enum {
   PROP_0,
   PROP_GROUP_TIMEOUT,
+  PROP_MAX_PACKETS,
   PROP_STATS,
 };
 
-/* Where an SSRC's RTP clock stood at a known running time. */
+/* What the element keeps of a media SSRC it has seen on sink. */
 typedef struct {
+  /* Where its RTP clock stood at a known running time, once timed. */
+  gboolean timed;
   guint32 rtp_time;
   GstClockTime pts;
-} TimeRef;
+  /* The receiver's counters of the SSRC. Only its own packets change them,
+   * so they are read after each of those, and kept in `past` once the
+   * receiver has forgotten the SSRC: its next packet starts from zero. */
+  gboolean known; /* the receiver knows it */
+  zvfec_stream_ssrc_stats past, current;
+} SsrcState;
 
 struct _GstZvfecDec {
   GstElement parent;
   GstPad *sinkpad, *fecsinkpad, *srcpad;
 
-  guint group_timeout; /* under the object lock */
+  guint group_timeout, max_packets; /* under the object lock */
 
   GMutex push_lock;
   GMutex lock;
   zvfec_stream_receiver *receiver;
   zvfec_stream_receiver_stats last_stats; /* kept when the receiver goes */
-  GHashTable *time_refs;                  /* media SSRC -> TimeRef */
+  GHashTable *ssrcs;                      /* media SSRC -> SsrcState */
   gint clock_rate;                        /* of the media caps; 0 when unknown */
 
   /* under push_lock */
@@ -66,11 +97,11 @@ G_DEFINE_TYPE(GstZvfecDec, gst_zvfec_dec, GST_TYPE_ELEMENT)
 /* The running time of RTP time ts on SSRC ssrc, as best known. Called with
  * lock held. */
 static GstClockTime running_time_of(GstZvfecDec *self, guint32 ssrc, guint32 ts) {
-  const TimeRef *ref = g_hash_table_lookup(self->time_refs, GUINT_TO_POINTER(ssrc));
+  const SsrcState *ref = g_hash_table_lookup(self->ssrcs, GUINT_TO_POINTER(ssrc));
   gint32 ticks;
   GstClockTimeDiff offset;
 
-  if (ref == NULL || self->clock_rate <= 0) return GST_CLOCK_TIME_NONE;
+  if (ref == NULL || !ref->timed || self->clock_rate <= 0) return GST_CLOCK_TIME_NONE;
   ticks = (gint32)(ts - ref->rtp_time);
   offset =
       (GstClockTimeDiff)gst_util_uint64_scale_int(ABS((gint64)ticks), GST_SECOND, self->clock_rate);
@@ -114,6 +145,30 @@ static GstFlowReturn push_recovered(GstZvfecDec *self, GList *buffers, GstFlowRe
   return ret;
 }
 
+static void add_ssrc_stats(zvfec_stream_ssrc_stats *to, const zvfec_stream_ssrc_stats *s) {
+  to->received += s->received;
+  to->recovered += s->recovered;
+  to->duplicates += s->duplicates;
+  to->missing += s->missing;
+}
+
+/* Moves the counters of an SSRC the receiver has forgotten into its past.
+ * Called with lock held, before a packet of the SSRC goes to the receiver. */
+static void note_forgotten(GstZvfecDec *self, guint32 ssrc, SsrcState *st) {
+  zvfec_stream_ssrc_stats now;
+
+  if (!st->known || zvfec_stream_receiver_get_ssrc_stats(self->receiver, ssrc, &now) == 0) return;
+  add_ssrc_stats(&st->past, &st->current);
+  memset(&st->current, 0, sizeof st->current);
+  st->known = FALSE;
+}
+
+/* Called with lock held, after a packet of the SSRC went to the receiver. */
+static void note_counters(GstZvfecDec *self, guint32 ssrc, SsrcState *st) {
+  if (zvfec_stream_receiver_get_ssrc_stats(self->receiver, ssrc, &st->current) == 0)
+    st->known = TRUE;
+}
+
 /* Hands one packet to the receiver and takes the packets it recovered thanks
  * to it; a media packet also dates its SSRC's RTP clock. Called with
  * push_lock held. */
@@ -124,21 +179,39 @@ static GList *receive(GstZvfecDec *self, GstBuffer *buffer, gboolean fec) {
 
   g_mutex_lock(&self->lock);
   if (self->receiver && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+    /* The media SSRC the packet belongs to, if it is RTP at all; FEC SSRCs
+     * map to theirs as the receiver maps them. */
+    const gboolean rtp = map.size >= 12;
+    const guint32 ssrc = !rtp  ? 0
+                         : fec ? zvfec_stream_fec_ssrc(GST_READ_UINT32_BE(map.data + 8))
+                               : GST_READ_UINT32_BE(map.data + 8);
+    SsrcState *st = rtp ? g_hash_table_lookup(self->ssrcs, GUINT_TO_POINTER(ssrc)) : NULL;
+
+    /* What expires at this time is released first, so that an SSRC the
+     * receiver forgets now is seen forgotten before this packet restarts it. */
+    zvfec_stream_receiver_poll(self->receiver, now);
+    if (st) note_forgotten(self, ssrc, st);
     if (fec) {
       int rc = zvfec_stream_receiver_push_fec(self->receiver, map.data, map.size, now);
       if (rc < 0)
         GST_DEBUG_OBJECT(self, "FEC packet of %" G_GSIZE_FORMAT " bytes refused: %s", map.size,
                          zvfec_stream_error_text(rc));
     } else if (zvfec_stream_receiver_push_media(self->receiver, map.data, map.size, now, NULL) >=
-                   0 &&
-               GST_BUFFER_PTS_IS_VALID(buffer)) {
-      /* Taken as RTP: at least the 12 bytes of the fixed header. */
-      TimeRef *ref = g_new(TimeRef, 1);
-      ref->rtp_time = GST_READ_UINT32_BE(map.data + 4);
-      ref->pts = GST_BUFFER_PTS(buffer);
-      g_hash_table_replace(self->time_refs, GUINT_TO_POINTER(GST_READ_UINT32_BE(map.data + 8)),
-                           ref);
+               0) {
+      /* Taken as RTP: at least the 12 bytes of the fixed header. Only media
+       * SSRCs get a state here, so that forged FEC packets cannot grow the
+       * table. */
+      if (st == NULL) {
+        st = g_new0(SsrcState, 1);
+        g_hash_table_insert(self->ssrcs, GUINT_TO_POINTER(ssrc), st);
+      }
+      if (GST_BUFFER_PTS_IS_VALID(buffer)) {
+        st->timed = TRUE;
+        st->rtp_time = GST_READ_UINT32_BE(map.data + 4);
+        st->pts = GST_BUFFER_PTS(buffer);
+      }
     }
+    if (st) note_counters(self, ssrc, st);
     gst_buffer_unmap(buffer, &map);
     recovered = take_recovered(self);
   }
@@ -271,20 +344,29 @@ static GstIterator *gst_zvfec_dec_src_links(GstPad *pad, GstObject *parent) {
 
 static void start(GstZvfecDec *self) {
   zvfec_stream_receiver_config cfg;
+  int err = 0;
 
   GST_OBJECT_LOCK(self);
   cfg.hold_ns = (int64_t)MAX(self->group_timeout, 1) * GST_MSECOND;
-  cfg.max_packets = 0;
+  cfg.max_packets = self->max_packets;
   GST_OBJECT_UNLOCK(self);
   g_mutex_lock(&self->push_lock);
   self->fec_eos = FALSE;
   gst_event_replace(&self->held_eos, NULL);
   g_mutex_unlock(&self->push_lock);
   g_mutex_lock(&self->lock);
-  self->receiver = zvfec_stream_receiver_new(&cfg, NULL);
+  self->receiver = zvfec_stream_receiver_new(&cfg, &err);
   memset(&self->last_stats, 0, sizeof self->last_stats);
-  g_hash_table_remove_all(self->time_refs);
+  g_hash_table_remove_all(self->ssrcs);
   g_mutex_unlock(&self->lock);
+  /* The properties' ranges always make a valid configuration, so this is
+   * memory running short. Without a receiver the media still passes on,
+   * only nothing is recovered: a warning, not an error that would stop the
+   * stream. */
+  if (self->receiver == NULL)
+    GST_ELEMENT_WARNING(self, LIBRARY, INIT,
+                        ("Could not create the FEC receiver; media passes on without recovery"),
+                        ("zvfec_stream_receiver_new: %s (%d)", zvfec_stream_error_text(err), err));
 }
 
 static void stop(GstZvfecDec *self) {
@@ -309,21 +391,61 @@ static GstStateChangeReturn gst_zvfec_dec_change_state(GstElement *element,
   return ret;
 }
 
+static gint compare_ssrcs(gconstpointer a, gconstpointer b) {
+  const guint32 x = GPOINTER_TO_UINT(a), y = GPOINTER_TO_UINT(b);
+
+  return x < y ? -1 : x > y;
+}
+
+/* The per-SSRC counters, in SSRC order, as a GstValueArray of structures,
+ * and their missing packets summed in *missing. Called with lock held. */
+static void ssrc_stats_value(GstZvfecDec *self, GValue *array, guint64 *missing) {
+  GList *ssrcs = g_list_sort(g_hash_table_get_keys(self->ssrcs), compare_ssrcs);
+  GList *l;
+
+  g_value_init(array, GST_TYPE_ARRAY);
+  *missing = 0;
+  for (l = ssrcs; l; l = l->next) {
+    const SsrcState *st = g_hash_table_lookup(self->ssrcs, l->data);
+    zvfec_stream_ssrc_stats s = st->past;
+    GValue v = G_VALUE_INIT;
+
+    add_ssrc_stats(&s, &st->current);
+    *missing += (guint64)s.missing;
+    g_value_init(&v, GST_TYPE_STRUCTURE);
+    g_value_take_boxed(
+        &v, gst_structure_new("application/x-zvfec-ssrc-stats", "ssrc", G_TYPE_UINT,
+                              GPOINTER_TO_UINT(l->data), "received", G_TYPE_UINT64,
+                              (guint64)s.received, "recovered", G_TYPE_UINT64, (guint64)s.recovered,
+                              "duplicates", G_TYPE_UINT64, (guint64)s.duplicates, "missing",
+                              G_TYPE_UINT64, (guint64)s.missing, NULL));
+    gst_value_array_append_and_take_value(array, &v);
+  }
+  g_list_free(ssrcs);
+}
+
 static GstStructure *stats_structure(GstZvfecDec *self) {
   zvfec_stream_receiver_stats s;
+  GValue ssrcs = G_VALUE_INIT;
+  guint64 missing;
+  GstStructure *out;
 
   g_mutex_lock(&self->lock);
   s = self->last_stats;
   if (self->receiver) zvfec_stream_receiver_get_stats(self->receiver, &s);
+  ssrc_stats_value(self, &ssrcs, &missing);
   g_mutex_unlock(&self->lock);
-  return gst_structure_new(
+  out = gst_structure_new(
       "application/x-zvfec-stats", "packets-received", G_TYPE_UINT64, (guint64)s.media,
       "packets-recovered", G_TYPE_UINT64, (guint64)s.recovered, "unrecoverable-groups",
-      G_TYPE_UINT64, (guint64)s.unrecoverable_groups, "fec-refused", G_TYPE_UINT64,
-      (guint64)s.fec_refused, "fec-received", G_TYPE_UINT64, (guint64)s.fec, "duplicates",
-      G_TYPE_UINT64, (guint64)(s.media_duplicates + s.fec_duplicates), "decode-failures",
-      G_TYPE_UINT64, (guint64)s.decode_failures, "rejected", G_TYPE_UINT64, (guint64)s.rejected,
-      "evicted", G_TYPE_UINT64, (guint64)s.evicted, "held", G_TYPE_UINT64, (guint64)s.held, NULL);
+      G_TYPE_UINT64, (guint64)s.unrecoverable_groups, "packets-missing", G_TYPE_UINT64, missing,
+      "fec-refused", G_TYPE_UINT64, (guint64)s.fec_refused, "fec-received", G_TYPE_UINT64,
+      (guint64)s.fec, "duplicates", G_TYPE_UINT64, (guint64)(s.media_duplicates + s.fec_duplicates),
+      "decode-failures", G_TYPE_UINT64, (guint64)s.decode_failures, "rejected", G_TYPE_UINT64,
+      (guint64)s.rejected, "evicted", G_TYPE_UINT64, (guint64)s.evicted, "held", G_TYPE_UINT64,
+      (guint64)s.held, NULL);
+  gst_structure_take_value(out, "ssrcs", &ssrcs);
+  return out;
 }
 
 static void gst_zvfec_dec_set_property(GObject *object, guint id, const GValue *value,
@@ -334,6 +456,11 @@ static void gst_zvfec_dec_set_property(GObject *object, guint id, const GValue *
     case PROP_GROUP_TIMEOUT:
       GST_OBJECT_LOCK(self);
       self->group_timeout = g_value_get_uint(value);
+      GST_OBJECT_UNLOCK(self);
+      break;
+    case PROP_MAX_PACKETS:
+      GST_OBJECT_LOCK(self);
+      self->max_packets = g_value_get_uint(value);
       GST_OBJECT_UNLOCK(self);
       break;
     default:
@@ -351,6 +478,11 @@ static void gst_zvfec_dec_get_property(GObject *object, guint id, GValue *value,
       g_value_set_uint(value, self->group_timeout);
       GST_OBJECT_UNLOCK(self);
       break;
+    case PROP_MAX_PACKETS:
+      GST_OBJECT_LOCK(self);
+      g_value_set_uint(value, self->max_packets);
+      GST_OBJECT_UNLOCK(self);
+      break;
     case PROP_STATS:
       g_value_take_boxed(value, stats_structure(self));
       break;
@@ -364,7 +496,7 @@ static void gst_zvfec_dec_finalize(GObject *object) {
 
   zvfec_stream_receiver_free(self->receiver);
   gst_event_replace(&self->held_eos, NULL);
-  g_hash_table_unref(self->time_refs);
+  g_hash_table_unref(self->ssrcs);
   g_mutex_clear(&self->push_lock);
   g_mutex_clear(&self->lock);
   G_OBJECT_CLASS(gst_zvfec_dec_parent_class)->finalize(object);
@@ -385,20 +517,37 @@ static void gst_zvfec_dec_class_init(GstZvfecDecClass *klass) {
       g_param_spec_uint("group-timeout", "Group timeout",
                         "Milliseconds a packet is held for recovery after it arrived; an "
                         "incomplete group is released once all its FEC packets are older, "
-                        "so this bounds memory (at most 8192 packets are held in any case)",
+                        "so this bounds memory, as max-packets does. An SSRC whose packets have "
+                        "all been released is forgotten, and counted afresh when it comes back",
                         1, G_MAXUINT32, DEFAULT_GROUP_TIMEOUT,
                         G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY));
   g_object_class_install_property(
+      gobject_class, PROP_MAX_PACKETS,
+      g_param_spec_uint("max-packets", "Maximum packets",
+                        "Most packets held for recovery at once (media, recovered and FEC, "
+                        "of every SSRC); past it the oldest are released early and counted "
+                        "in stats' evicted (0 = 8192)",
+                        0, G_MAXUINT32, DEFAULT_MAX_PACKETS,
+                        G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY));
+  g_object_class_install_property(
       gobject_class, PROP_STATS,
-      g_param_spec_boxed("stats", "Statistics",
-                         "Counters since the element last started (read-only): "
-                         "packets-received (distinct media packets), packets-recovered, "
-                         "unrecoverable-groups (released with media still missing), "
-                         "fec-refused (malformed, forged or excess FEC packets, dropped), "
-                         "fec-received, duplicates, decode-failures, rejected (decoded "
-                         "packets that filled no gap), evicted (released early at the "
-                         "packet bound), held (packets held now)",
-                         GST_TYPE_STRUCTURE, G_PARAM_READABLE | G_PARAM_STATIC_STRINGS));
+      g_param_spec_boxed(
+          "stats", "Statistics",
+          "Counters since the element last started (read-only): "
+          "packets-received (distinct media packets), packets-recovered, "
+          "unrecoverable-groups (released with media still missing; a group is known only "
+          "from its FEC packets, so one whose FEC packets were all lost is not counted), "
+          "packets-missing (the sum of the SSRCs' missing), "
+          "fec-refused (malformed, forged or excess FEC packets, dropped), "
+          "fec-received, duplicates (media and FEC), decode-failures, rejected (decoded "
+          "packets that filled no gap), evicted (released early at max-packets), held "
+          "(packets held now), and ssrcs: an array of one structure per media SSRC seen, "
+          "in SSRC order, with ssrc, received, recovered, duplicates (media) and missing (sequence "
+          "numbers neither received nor recovered between the first and the last seen, a "
+          "group of which media and FEC arrived counting whole; losses after the last "
+          "packet seen, or between two spans of an SSRC that was forgotten (see "
+          "group-timeout), are not counted)",
+          GST_TYPE_STRUCTURE, G_PARAM_READABLE | G_PARAM_STATIC_STRINGS));
 
   gst_element_class_add_static_pad_template(element_class, &sink_template);
   gst_element_class_add_static_pad_template(element_class, &fec_sink_template);
@@ -430,7 +579,8 @@ static void gst_zvfec_dec_init(GstZvfecDec *self) {
   gst_element_add_pad(GST_ELEMENT(self), self->srcpad);
 
   self->group_timeout = DEFAULT_GROUP_TIMEOUT;
-  self->time_refs = g_hash_table_new_full(NULL, NULL, NULL, g_free);
+  self->max_packets = DEFAULT_MAX_PACKETS;
+  self->ssrcs = g_hash_table_new_full(NULL, NULL, NULL, g_free);
   g_mutex_init(&self->push_lock);
   g_mutex_init(&self->lock);
 }

@@ -6,6 +6,18 @@
  * timer thread that waits on the element's clock, so that a paused stream
  * never holds FEC back.
  *
+ * An H.264 sender over UDP to 127.0.0.1, media on port 5000 and FEC on 5002
+ * (each branch needs its queue, as after a tee); zvfecdec.c shows the
+ * receiver:
+ *
+ *   gst-launch-1.0 \
+ *     videotestsrc is-live=true ! video/x-raw,width=640,height=360,framerate=30/1 ! \
+ *     x264enc tune=zerolatency speed-preset=ultrafast bitrate=1500 key-int-max=30 ! \
+ *     rtph264pay config-interval=-1 pt=96 ! \
+ *     zvfecenc name=fec variant=video-v2 k=10 r=4 \
+ *     fec.src ! queue ! udpsink host=127.0.0.1 port=5000 \
+ *     fec.fec_src ! queue ! udpsink host=127.0.0.1 port=5002
+ *
  * Locks: push_lock serialises everything pushed on fec_src (the streaming
  * thread and the timer both push there) and is taken before lock, which
  * guards the sender and the timer's state.
@@ -281,12 +293,20 @@ static gboolean start(GstZvfecEnc *self) {
   g_mutex_lock(&self->lock);
   self->sender = zvfec_stream_sender_new(&cfg, &err);
   self->last_pts = GST_CLOCK_TIME_NONE;
-  self->running = TRUE;
+  self->running = self->sender != NULL;
   g_mutex_unlock(&self->lock);
+  /* Media that leaves unprotected while the user believes it protected is
+   * worse than a stream that does not start: an error, and the state change
+   * fails. The ranges of k and r allow shapes a variant refuses; anything
+   * else is memory running short. */
   if (self->sender == NULL) {
-    GST_ELEMENT_ERROR(self, LIBRARY, SETTINGS,
-                      ("Group shape k=%d r=%d does not fit the variant", cfg.k, cfg.r),
-                      ("zvfec_stream_sender_new: %s (%d)", zvfec_stream_error_text(err), err));
+    if (err == ZVFEC_STREAM_E_K || err == ZVFEC_STREAM_E_R || err == ZVFEC_STREAM_E_N)
+      GST_ELEMENT_ERROR(self, LIBRARY, SETTINGS,
+                        ("Group shape k=%d r=%d does not fit the variant", cfg.k, cfg.r),
+                        ("zvfec_stream_sender_new: %s (%d)", zvfec_stream_error_text(err), err));
+    else
+      GST_ELEMENT_ERROR(self, LIBRARY, INIT, ("Could not create the FEC sender"),
+                        ("zvfec_stream_sender_new: %s (%d)", zvfec_stream_error_text(err), err));
     return FALSE;
   }
   self->timer = g_thread_new("zvfecenc-timer", timer_loop, self);

@@ -19,7 +19,7 @@ foreach(e zvfecenc zvfecdec)
 endforeach()
 
 set(zvfecenc_props variant k r pt ssrc group-timeout)
-set(zvfecdec_props group-timeout stats)
+set(zvfecdec_props group-timeout max-packets stats)
 set(zvfecenc_pads sink src fec_src)
 set(zvfecdec_pads sink src fec_sink)
 foreach(e zvfecenc zvfecdec)

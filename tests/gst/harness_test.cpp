@@ -1,7 +1,9 @@
 // zvfecenc and zvfecdec through GstHarness: group boundaries and RTP framing
 // of FEC packets (byte for byte as `zvfec protect` writes them), partial
-// groups on timeout, recovery of every loss pattern, release of old groups,
-// forged FEC packets, and several SSRCs on one pad.
+// groups on timeout, shapes a variant refuses, recovery of every loss
+// pattern, release of old groups, the bound on held packets, forged FEC
+// packets, several SSRCs on one pad, and the per-SSRC counts of what stayed
+// lost.
 #include <gst/check/gstharness.h>
 #include <gst/rtp/gstrtpbuffer.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <random>
 #include <set>
 #include <string>
@@ -70,6 +73,43 @@ struct Element {
     return v;
   }
 };
+
+// One entry of zvfecdec's per-SSRC stats.
+struct SsrcCounts {
+  std::uint64_t received = 0, recovered = 0, duplicates = 0, missing = 0;
+  bool operator==(const SsrcCounts &) const = default;
+};
+std::ostream &operator<<(std::ostream &os, const SsrcCounts &c) {
+  return os << "{received " << c.received << ", recovered " << c.recovered << ", duplicates "
+            << c.duplicates << ", missing " << c.missing << "}";
+}
+
+// The `ssrcs` array of zvfecdec's stats, by SSRC, checked to be in SSRC order.
+std::map<std::uint32_t, SsrcCounts> ssrc_counts(GstElement *dec) {
+  GstStructure *s = nullptr;
+  g_object_get(dec, "stats", &s, nullptr);
+  std::map<std::uint32_t, SsrcCounts> out;
+  const GValue *array = gst_structure_get_value(s, "ssrcs");
+  EXPECT_TRUE(array && GST_VALUE_HOLDS_ARRAY(array));
+  for (guint i = 0; array && i < gst_value_array_get_size(array); ++i) {
+    const GstStructure *e = gst_value_get_structure(gst_value_array_get_value(array, i));
+    guint ssrc = 0;
+    SsrcCounts c;
+    if (!gst_structure_get_uint(e, "ssrc", &ssrc) ||
+        !gst_structure_get_uint64(e, "received", &c.received) ||
+        !gst_structure_get_uint64(e, "recovered", &c.recovered) ||
+        !gst_structure_get_uint64(e, "duplicates", &c.duplicates) ||
+        !gst_structure_get_uint64(e, "missing", &c.missing)) {
+      gchar *text = gst_structure_to_string(e);
+      ADD_FAILURE() << "fields missing: " << text;
+      g_free(text);
+    }
+    EXPECT_TRUE(out.empty() || out.rbegin()->first < ssrc) << "not in SSRC order";
+    out[ssrc] = c;
+  }
+  gst_structure_free(s);
+  return out;
+}
 
 zvfec_stream_fec_header header(const Bytes &fec) {
   zvfec_stream_fec_header h{};
@@ -156,6 +196,37 @@ TEST(ZvfecEnc, APartialGroupIsProtectedWhenGroupTimeoutPasses) {
   }
 }
 
+TEST(ZvfecEnc, AShapeTheVariantRefusesStopsTheStartWithTheLibrarysReason) {
+  gst_setup();
+  GstElement *pipeline = gst_pipeline_new(nullptr);
+  GstElement *enc = gst_element_factory_make("zvfecenc", nullptr);
+  gst_bin_add(GST_BIN(pipeline), enc);
+  // audio-v2 takes k up to 64: within the property's range, refused by the variant.
+  gst_util_set_object_arg(G_OBJECT(enc), "variant", "audio-v2");
+  g_object_set(enc, "k", 100, "r", 4, nullptr);
+  EXPECT_EQ(gst_element_set_state(pipeline, GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
+  GstBus *bus = gst_element_get_bus(pipeline);
+  GstMessage *m = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+  ASSERT_NE(m, nullptr);
+  GError *e = nullptr;
+  gchar *debug = nullptr;
+  gst_message_parse_error(m, &e, &debug);
+  EXPECT_EQ(e->domain, GST_LIBRARY_ERROR);
+  EXPECT_NE(std::string(e->message).find("k=100 r=4"), std::string::npos) << e->message;
+  EXPECT_NE(std::string(debug).find(zvfec_stream_error_text(ZVFEC_STREAM_E_K)), std::string::npos)
+      << debug;
+  g_error_free(e);
+  g_free(debug);
+  gst_message_unref(m);
+  // A shape it takes, set in READY, starts it.
+  g_object_set(enc, "k", 10, nullptr);
+  EXPECT_NE(gst_element_set_state(pipeline, GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
+  EXPECT_EQ(gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR), nullptr);
+  gst_element_set_state(pipeline, GST_STATE_NULL);
+  gst_object_unref(bus);
+  gst_object_unref(pipeline);
+}
+
 // ---- zvfecdec ---------------------------------------------------------------
 
 TEST(ZvfecDec, RecoversEveryPatternOfUpToRLosses) {
@@ -207,6 +278,43 @@ TEST(ZvfecDec, GroupsHeldPastGroupTimeoutAreReleased) {
   gst_harness_push(dec.fec, to_buffer(g.fec[1]));
   Element::drain(dec.media);
   EXPECT_EQ(dec.stat("packets-recovered"), 0u);
+}
+
+TEST(ZvfecDec, MaxPacketsBoundsWhatIsHeld) {
+  // Groups of 4 + 2 with one media packet lost: every group holds 3 media,
+  // 2 FEC and 1 recovered packet, 8400 in all, past the default bound.
+  constexpr int kGroups = 1400;
+  const auto groups = protected_groups(ZVFEC_STREAM_VIDEO_V2, kA, 0, kGroups, 4, 2);
+  struct Case {
+    guint max_packets;
+    std::uint64_t bound;  // what the receiver holds at most
+  };
+  for (const Case c : {Case{0, 8192}, Case{16, 16}, Case{1, 1}, Case{10000, 10000}}) {
+    Element dec("zvfecdec", false,
+                [&](GstElement *e) { g_object_set(e, "max-packets", c.max_packets, nullptr); });
+    // Time stands still: nothing leaves by age, only at the bound.
+    gst_harness_use_testclock(dec.media);
+    std::uint64_t pushed = 0, most = 0;
+    const auto push = [&](GstHarness *h, const Bytes &p) {
+      gst_harness_push(h, to_buffer(p));
+      ++pushed;
+      most = std::max(most, dec.stat("held"));
+    };
+    for (const auto &g : groups) {
+      for (std::size_t i = 1; i < g.media.size(); ++i) push(dec.media, g.media[i]);
+      for (const auto &f : g.fec) push(dec.fec, f);
+    }
+    Element::drain(dec.media);
+    const std::uint64_t recovered = dec.stat("packets-recovered");
+    const std::uint64_t taken = pushed + recovered;
+    EXPECT_LE(most, c.bound) << c.max_packets;
+    EXPECT_EQ(dec.stat("held"), std::min(taken, c.bound)) << c.max_packets;
+    EXPECT_EQ(dec.stat("evicted"), taken - std::min(taken, c.bound)) << c.max_packets;
+    // A bound that holds a whole group leaves recovery alone.
+    if (c.bound >= 6) {
+      EXPECT_EQ(recovered, kGroups) << c.max_packets;
+    }
+  }
 }
 
 TEST(ZvfecDec, ForgedTruncatedAndGarbageFecPacketsAreCountedAndDropped) {
@@ -297,6 +405,69 @@ TEST(ZvfecDec, TwoSsrcsInterleavedOnTheSamePads) {
   gst_caps_unref(want_caps);
   EXPECT_EQ(back, lost);
   EXPECT_EQ(dec.stat("packets-recovered"), lost.size());
+}
+
+TEST(ZvfecDec, PacketsMissingCountsGroupsWhoseFecPacketsWereAllLost) {
+  Element dec("zvfecdec", false, [](GstElement *) {});
+  // A across the sequence number wrap: its second group loses two media
+  // packets and both FEC packets, its third one media packet, recovered.
+  // B's first group loses one media packet and its FEC packets.
+  const auto a = protected_groups(ZVFEC_STREAM_VIDEO_V2, kA, 65534, 3, 4, 2);
+  const auto b = protected_groups(ZVFEC_STREAM_VIDEO_V2, kB, 7, 2, 4, 2);
+  struct Loss {
+    const std::vector<Group> &groups;
+    std::size_t group;
+    std::set<std::size_t> media;
+    bool fec;
+  };
+  const Loss losses[] = {{a, 0, {}, false},
+                         {a, 1, {1, 2}, true},
+                         {a, 2, {0}, false},
+                         {b, 0, {3}, true},
+                         {b, 1, {}, false}};
+  gst_harness_push(dec.media, to_buffer(a[0].media[0]));  // A's first packet comes twice
+  for (const auto &l : losses) {
+    const Group &g = l.groups[l.group];
+    for (std::size_t i = 0; i < g.media.size(); ++i)
+      if (!l.media.contains(i)) gst_harness_push(dec.media, to_buffer(g.media[i]));
+    if (!l.fec)
+      for (const auto &f : g.fec) gst_harness_push(dec.fec, to_buffer(f));
+  }
+  Element::drain(dec.media);
+  EXPECT_EQ(dec.stat("packets-recovered"), 1u);
+  // The receiver never learnt of the groups whose FEC packets were all lost:
+  // released or not, they are not unrecoverable groups.
+  EXPECT_EQ(dec.stat("unrecoverable-groups"), 0u);
+  EXPECT_EQ(dec.stat("packets-missing"), 3u);
+  const std::map<std::uint32_t, SsrcCounts> want{{kA, {9, 1, 1, 2}}, {kB, {7, 0, 0, 1}}};
+  EXPECT_EQ(ssrc_counts(dec.element()), want);
+}
+
+TEST(ZvfecDec, SsrcCountsOutliveTheReceiverForgettingTheSsrc) {
+  Element dec("zvfecdec", false,
+              [](GstElement *e) { g_object_set(e, "group-timeout", 50u, nullptr); });
+  gst_harness_use_testclock(dec.media);
+  const auto a = protected_groups(ZVFEC_STREAM_VIDEO_V2, kA, 0, 2, 4, 2);
+  const auto push_losing_second = [&](const Group &g) {
+    for (std::size_t i : {0, 2, 3}) gst_harness_push(dec.media, to_buffer(g.media[i]));
+  };
+  push_losing_second(a[0]);
+  EXPECT_EQ(ssrc_counts(dec.element())[kA], (SsrcCounts{3, 0, 0, 1}));
+  // 60 ms on, A's next packet first releases all A held: the receiver
+  // forgets A and counts it afresh from that packet on.
+  gst_harness_set_time(dec.media, 60 * GST_MSECOND);
+  push_losing_second(a[1]);
+  EXPECT_EQ(ssrc_counts(dec.element())[kA], (SsrcCounts{6, 0, 0, 2}));
+  // 60 ms later a packet of B has the receiver forget A once more.
+  gst_harness_set_time(dec.media, 120 * GST_MSECOND);
+  gst_harness_push(dec.media, to_buffer(rtp(kB, 1)));
+  ASSERT_EQ(dec.stat("held"), 1u);
+  const std::map<std::uint32_t, SsrcCounts> want{{kA, {6, 0, 0, 2}}, {kB, {1, 0, 0, 0}}};
+  EXPECT_EQ(ssrc_counts(dec.element()), want);
+  EXPECT_EQ(dec.stat("packets-missing"), 2u);
+  // Stopped, the element still tells what it saw.
+  ASSERT_EQ(gst_element_set_state(dec.element(), GST_STATE_READY), GST_STATE_CHANGE_SUCCESS);
+  EXPECT_EQ(ssrc_counts(dec.element()), want);
 }
 
 TEST(ZvfecDec, TenThousandRandomAndForgedFecPacketsInventNothing) {

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-uint64_t of_seed = 0;
-
 namespace {
 
 bool seed_in_range(uint64_t s) {
@@ -35,9 +33,3 @@ bool of_rfc5170_seed(of_rfc5170_rng *rng, uint64_t s) {
 }
 
 uint64_t of_rfc5170_draw(of_rfc5170_rng *rng, uint64_t maxv) { return next(rng->state, maxv); }
-
-void of_rfc5170_srand(uint64_t s) {
-  if (seed_in_range(s)) of_seed = s;
-}
-
-uint64_t of_rfc5170_rand(uint64_t maxv) { return next(of_seed, maxv); }

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -16,15 +15,14 @@
 #include "cauchy/cauchy_encoder.h"
 #include "cauchy/gf256.h"
 #include "gf/gf_kernels.h"
-
-cm256_matrix_alloc_fn cm256_matrix_allocator = std::malloc;
+#include "zvfec/codec_session.h"
 
 namespace {
 
 uint8_t *block_bytes(const cm256_block *b) { return static_cast<uint8_t *>(b->Block); }
 
 struct FreeDeleter {
-  void operator()(uint8_t *p) const { std::free(p); }
+  void operator()(uint8_t *p) const { of_free(p); }
 };
 
 }  // namespace
@@ -92,7 +90,7 @@ bool CM256Decoder::Decode() {
   std::unique_ptr<uint8_t, FreeDeleter> dynamicMatrix;
   uint8_t *matrix = stackMatrix;
   if (matrixBytes > static_cast<size_t>(StackAllocSize)) {
-    dynamicMatrix.reset(static_cast<uint8_t *>(cm256_matrix_allocator(matrixBytes)));
+    dynamicMatrix.reset(static_cast<uint8_t *>(of_malloc(matrixBytes)));
     if (!dynamicMatrix) return false;
     matrix = dynamicMatrix.get();
   }
@@ -257,25 +255,4 @@ int zvfec_decode_bounded(cm256_encoder_params params, cm256_block *blocks, const
 
 extern "C" int zvfec_decode(cm256_encoder_params params, cm256_block *blocks) {
   return decode(params, blocks, nullptr, true);
-}
-
-void initializeBlocks(cm256_block *originals, int blockCount, int blockBytes) {
-  for (int i = 0; i < blockCount; ++i) {
-    uint8_t *p = block_bytes(&originals[i]);
-    for (int j = 0; j < blockBytes; ++j) p[j] = static_cast<uint8_t>(i + 13 * j);
-  }
-}
-
-bool validateSolution(const cm256_block *blocks, int blockCount, int blockBytes) {
-  bool seen[256] = {};
-  for (int i = 0; i < blockCount; ++i) {
-    const int index = blocks[i].Index;
-    if (index >= blockCount || seen[index]) return false;
-    seen[index] = true;
-    const uint8_t *p = block_bytes(&blocks[i]);
-    for (int j = 0; j < blockBytes; ++j) {
-      if (p[j] != static_cast<uint8_t>(index + 13 * j)) return false;
-    }
-  }
-  return true;
 }

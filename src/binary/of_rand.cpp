@@ -2,12 +2,14 @@
 
 #include <cstdio>
 
+#include "session/diag.h"
+
 namespace {
 
 bool seed_in_range(uint64_t s) {
   if (s >= 1 && s < 0x7FFFFFFF) return true;
-  std::fprintf(stderr, "ldpc_rand: ERROR, seed (%llu) out of range\n",
-               static_cast<unsigned long long>(s));
+  of_diag(stderr, "ldpc_rand: ERROR, seed (%llu) out of range\n",
+          static_cast<unsigned long long>(s));
   return false;
 }
 

@@ -15,6 +15,7 @@
 #include "cauchy/cauchy_encoder.h"
 #include "cauchy/gf256.h"
 #include "gf/gf_kernels.h"
+#include "session/diag.h"
 #include "zvfec/codec_session.h"
 
 namespace {
@@ -212,8 +213,8 @@ int decode(cm256_encoder_params params, cm256_block *blocks, const int *lengths,
   const int k = params.OriginalCount;
   const int check = cm256_check_params(params);
   if (check == -1 && report) {
-    std::printf("para err %d,%d,%d\n", params.OriginalCount, params.RecoveryCount,
-                params.BlockBytes);
+    of_diag(stdout, "para err %d,%d,%d\n", params.OriginalCount, params.RecoveryCount,
+            params.BlockBytes);
   }
   if (check != 0) return check;
   if (blocks == nullptr) return -3;
@@ -225,8 +226,8 @@ int decode(cm256_encoder_params params, cm256_block *blocks, const int *lengths,
   CM256Decoder decoder;
   if (!decoder.Initialize(params, blocks, lengths)) {
     if (report)
-      std::printf("para err %d,%d,%d\n", params.OriginalCount, params.RecoveryCount,
-                  params.BlockBytes);
+      of_diag(stdout, "para err %d,%d,%d\n", params.OriginalCount, params.RecoveryCount,
+              params.BlockBytes);
     return -5;
   }
   if (k == 1) {

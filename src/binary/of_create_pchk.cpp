@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "binary/of_rand.h"
+#include "session/diag.h"
 #include "session/verbosity.h"
 #include "zvfec/codec_session.h"
 
@@ -144,9 +145,8 @@ of_mod2sparse *of_fill_regular_pchk_matrix(of_mod2sparse *m, uint32_t row_start,
       if (!put(m, i, j)) return nullptr;
     }
     if (of_verbosity_level() != 0) {
-      std::printf("Added %d extra bit-checks to try to avoid problems from even column counts\n",
-                  a);
-      std::fflush(stdout);
+      of_diag(stdout,
+              "Added %d extra bit-checks to try to avoid problems from even column counts\n", a);
     }
   }
   return m;

@@ -4,6 +4,7 @@
 
 #include "binary/of_create_pchk.h"
 #include "binary/of_rand.h"
+#include "session/diag.h"
 #include "session/verbosity.h"
 #include "zvfec/codec_session.h"
 
@@ -26,9 +27,8 @@ of_mod2sparse *of_create_pchck_matrix_rfc5170_compliant(uint32_t nb_rows, uint32
   const int64_t uneven = of_place_evenboth(m, nb_rows, skip_cols, nb_cols, left_degree, &rng);
   if (uneven < 0) return fail();
   if (uneven > 0 && of_verbosity_level() != 0) {
-    std::printf("%s: Had to place %d checks in rows unevenly\n",
-                "of_create_pchck_matrix_rfc5170_compliant", static_cast<int>(uneven));
-    std::fflush(stdout);
+    of_diag(stdout, "%s: Had to place %d checks in rows unevenly\n",
+            "of_create_pchck_matrix_rfc5170_compliant", static_cast<int>(uneven));
   }
   const int64_t added = of_complete_sparse_rows(m, nb_rows, skip_cols, nb_data_cols, &rng);
   if (added < 0) return fail();

@@ -81,5 +81,4 @@ of_mod2dense *of_mod2dense_read(FILE *f);
 // Diagnostics.
 void of_mod2dense_print(FILE *f, const of_mod2dense *m);
 void of_mod2dense_print_stats(FILE *f, const of_mod2dense *m);
-void of_mod2dense_print_memory_info(const of_mod2dense *m);
 void of_mod2dense_print_bitmap(const of_mod2dense *m, const char *file_name);

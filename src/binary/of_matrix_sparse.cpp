@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "binary/of_weight_stats.h"
+#include "session/diag.h"
 #include "session/verbosity.h"
 #include "zvfec/codec_session.h"
 
@@ -112,7 +113,7 @@ of_mod2entry *row_place(of_mod2sparse *m, uint32_t row, uint32_t col, bool *exis
 }
 
 void report_insert_bounds() {
-  std::fprintf(stderr, "mod2sparse_insert: row or column index out of bounds\n");
+  of_diag(stderr, "mod2sparse_insert: row or column index out of bounds\n");
 }
 
 void free_blocks(of_mod2sparse *m) {
@@ -128,8 +129,7 @@ void free_blocks(of_mod2sparse *m) {
 
 void verbose_stdout(const char *fmt, int value) {
   if (of_verbosity_level() == 0) return;
-  std::printf(fmt, value);
-  std::fflush(stdout);
+  of_diag(stdout, fmt, value);
 }
 
 }  // namespace
@@ -263,7 +263,7 @@ bool of_mod2sparse_copycols_opt(of_mod2sparse *m, of_mod2sparse *r, const uint32
 
 of_mod2entry *of_mod2sparse_find(of_mod2sparse *m, uint32_t row, uint32_t col) {
   if (!in_bounds(m, row, col)) {
-    std::fprintf(stderr, "mod2sparse_find: row or column index out of bounds\n");
+    of_diag(stderr, "mod2sparse_find: row or column index out of bounds\n");
     return nullptr;
   }
   const auto r = static_cast<int32_t>(row);
@@ -306,7 +306,7 @@ of_mod2entry *of_mod2sparse_insert(of_mod2sparse *m, uint32_t row, uint32_t col)
     cnext = ch->down;
     while (cnext->row < r) cnext = cnext->down;
     if (cnext->row == r) {
-      std::fprintf(stderr, "mod2sparse_insert: Garbled matrix\n");
+      of_diag(stderr, "mod2sparse_insert: Garbled matrix\n");
       return nullptr;
     }
   }
@@ -340,12 +340,12 @@ of_mod2entry *of_mod2sparse_insert_opt(of_mod2sparse *m, uint32_t row, uint32_t 
 
 void of_mod2sparse_delete(of_mod2sparse *m, of_mod2entry *e) {
   if (e == nullptr) {
-    std::fprintf(stderr, "mod2sparse_delete: Trying to delete a null entry\n");
+    of_diag(stderr, "mod2sparse_delete: Trying to delete a null entry\n");
     return;
   }
   if (e->row < 0 || e->col < 0) {
-    std::fprintf(stderr, "mod2sparse_delete: Trying to delete a header entry (row=%d, col=%d)\n",
-                 e->row, e->col);
+    of_diag(stderr, "mod2sparse_delete: Trying to delete a header entry (row=%d, col=%d)\n", e->row,
+            e->col);
     return;
   }
   unlink_from_col(e);
@@ -492,7 +492,7 @@ bool of_mod2sparse_empty_row(of_mod2sparse *m, uint32_t row) {
 
 bool of_mod2sparse_empty_col(of_mod2sparse *m, uint32_t col) {
   if (m == nullptr) {
-    std::fprintf(stderr, "mod2sparse_empty_col: Matrix m does not exist.");
+    of_diag(stderr, "mod2sparse_empty_col: Matrix m does not exist.");
     return false;
   }
   return of_mod2sparse_at_end(m->cols[col].down);
@@ -578,7 +578,7 @@ bool parse_int(const char *tok, int32_t *out) {
 }
 
 of_mod2sparse *refuse(of_mod2sparse *m, const char *why, int line) {
-  if (why != nullptr) std::fprintf(stderr, "Error reading file: %s (row %d)\n", why, line);
+  if (why != nullptr) of_diag(stderr, "Error reading file: %s (row %d)\n", why, line);
   of_mod2sparse_free(m);
   of_free(m);
   return nullptr;
@@ -644,7 +644,7 @@ of_mod2sparse *of_mod2sparse_read_human_readable(FILE *f, uint32_t *nb_source,
     int32_t number = 0;
     if (!parse_int(tok, &number)) return refuse(m, "bad row number", row);
     if (number != row) {
-      std::fprintf(stderr, "Error reading file: reading line %d should be %d\n", number, row);
+      of_diag(stderr, "Error reading file: reading line %d should be %d\n", number, row);
       return refuse(m, nullptr, row);
     }
     if (row >= n_rows) return refuse(m, "row outside the matrix", row);

@@ -10,6 +10,7 @@
 #include "binary/of_inactivation.h"
 #include "binary/of_stack.h"
 #include "binary/of_symbol.h"
+#include "session/diag.h"
 #include "session/verbosity.h"
 
 namespace {
@@ -314,9 +315,8 @@ of_status_t ml_stage::run() {
     why = "%s: Failure, fewer rows than columns, ofcb->remain_rows (%d) < ofcb->remain_cols (%d)\n";
   if (why != nullptr) {
     if (of_verbosity_level() != 0) {
-      std::printf(why, "of_linear_binary_code_create_simplified_linear_system",
-                  static_cast<int>(rows), static_cast<int>(cols));
-      std::fflush(stdout);
+      of_diag(stdout, why, "of_linear_binary_code_create_simplified_linear_system",
+              static_cast<int>(rows), static_cast<int>(cols));
     }
     status = write_back();
     return status == OF_STATUS_OK ? OF_STATUS_FAILURE : status;

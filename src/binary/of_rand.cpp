@@ -2,14 +2,14 @@
 
 #include <cstdio>
 
-uint64_t of_seed = 0;
+#include "session/diag.h"
 
 namespace {
 
 bool seed_in_range(uint64_t s) {
   if (s >= 1 && s < 0x7FFFFFFF) return true;
-  std::fprintf(stderr, "ldpc_rand: ERROR, seed (%llu) out of range\n",
-               static_cast<unsigned long long>(s));
+  of_diag(stderr, "ldpc_rand: ERROR, seed (%llu) out of range\n",
+          static_cast<unsigned long long>(s));
   return false;
 }
 
@@ -35,9 +35,3 @@ bool of_rfc5170_seed(of_rfc5170_rng *rng, uint64_t s) {
 }
 
 uint64_t of_rfc5170_draw(of_rfc5170_rng *rng, uint64_t maxv) { return next(rng->state, maxv); }
-
-void of_rfc5170_srand(uint64_t s) {
-  if (seed_in_range(s)) of_seed = s;
-}
-
-uint64_t of_rfc5170_rand(uint64_t maxv) { return next(of_seed, maxv); }

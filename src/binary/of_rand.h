@@ -19,13 +19,3 @@ bool of_rfc5170_seed(of_rfc5170_rng *rng, uint64_t s);
 
 // Advances *rng and returns a value in 0 .. maxv - 1 (0 when maxv <= 1).
 uint64_t of_rfc5170_draw(of_rfc5170_rng *rng, uint64_t maxv);
-
-// The same generator over one process-wide state, unguarded; 0 until the
-// first valid seed. Kept for callers that want the classic pair; no matrix
-// builder draws from it.
-extern uint64_t of_seed;
-
-// of_rfc5170_seed and of_rfc5170_draw on of_seed: an out-of-range seed is
-// reported and leaves the state as it was.
-void of_rfc5170_srand(uint64_t s);
-uint64_t of_rfc5170_rand(uint64_t maxv);

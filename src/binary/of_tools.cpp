@@ -1,12 +1,13 @@
 #include "binary/of_tools.h"
 
+#include "session/diag.h"
 #include "zvfec/codec_session.h"
 
 void *of_chk_alloc(uint32_t n, uint32_t size) {
   void *p = of_calloc(n, size);
   if (p == nullptr && n != 0 && size != 0) {
-    std::fprintf(stderr, "Ran out of memory (while trying to allocate %llu bytes)\n",
-                 static_cast<unsigned long long>(n) * size);
+    of_diag(stderr, "Ran out of memory (while trying to allocate %llu bytes)\n",
+            static_cast<unsigned long long>(n) * size);
   }
   return p;
 }
@@ -33,7 +34,7 @@ int32_t of_intio_read(FILE *f) {
 void of_print_composition(const void *buf, uint32_t size) {
   const auto *bytes = static_cast<const unsigned char *>(buf);
   for (uint32_t i = 0; i < size; ++i) {
-    if (bytes[i] != 0) std::printf("%d ", static_cast<int>(i));
+    if (bytes[i] != 0) of_diag(stdout, "%d ", static_cast<int>(i));
   }
-  std::printf("\n");
+  of_diag(stdout, "\n");
 }

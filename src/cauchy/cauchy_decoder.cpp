@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -16,15 +15,15 @@
 #include "cauchy/cauchy_encoder.h"
 #include "cauchy/gf256.h"
 #include "gf/gf_kernels.h"
-
-cm256_matrix_alloc_fn cm256_matrix_allocator = std::malloc;
+#include "session/diag.h"
+#include "zvfec/codec_session.h"
 
 namespace {
 
 uint8_t *block_bytes(const cm256_block *b) { return static_cast<uint8_t *>(b->Block); }
 
 struct FreeDeleter {
-  void operator()(uint8_t *p) const { std::free(p); }
+  void operator()(uint8_t *p) const { of_free(p); }
 };
 
 }  // namespace
@@ -92,7 +91,7 @@ bool CM256Decoder::Decode() {
   std::unique_ptr<uint8_t, FreeDeleter> dynamicMatrix;
   uint8_t *matrix = stackMatrix;
   if (matrixBytes > static_cast<size_t>(StackAllocSize)) {
-    dynamicMatrix.reset(static_cast<uint8_t *>(cm256_matrix_allocator(matrixBytes)));
+    dynamicMatrix.reset(static_cast<uint8_t *>(of_malloc(matrixBytes)));
     if (!dynamicMatrix) return false;
     matrix = dynamicMatrix.get();
   }
@@ -214,8 +213,8 @@ int decode(cm256_encoder_params params, cm256_block *blocks, const int *lengths,
   const int k = params.OriginalCount;
   const int check = cm256_check_params(params);
   if (check == -1 && report) {
-    std::printf("para err %d,%d,%d\n", params.OriginalCount, params.RecoveryCount,
-                params.BlockBytes);
+    of_diag(stdout, "para err %d,%d,%d\n", params.OriginalCount, params.RecoveryCount,
+            params.BlockBytes);
   }
   if (check != 0) return check;
   if (blocks == nullptr) return -3;
@@ -227,8 +226,8 @@ int decode(cm256_encoder_params params, cm256_block *blocks, const int *lengths,
   CM256Decoder decoder;
   if (!decoder.Initialize(params, blocks, lengths)) {
     if (report)
-      std::printf("para err %d,%d,%d\n", params.OriginalCount, params.RecoveryCount,
-                  params.BlockBytes);
+      of_diag(stdout, "para err %d,%d,%d\n", params.OriginalCount, params.RecoveryCount,
+              params.BlockBytes);
     return -5;
   }
   if (k == 1) {
@@ -257,25 +256,4 @@ int zvfec_decode_bounded(cm256_encoder_params params, cm256_block *blocks, const
 
 extern "C" int zvfec_decode(cm256_encoder_params params, cm256_block *blocks) {
   return decode(params, blocks, nullptr, true);
-}
-
-void initializeBlocks(cm256_block *originals, int blockCount, int blockBytes) {
-  for (int i = 0; i < blockCount; ++i) {
-    uint8_t *p = block_bytes(&originals[i]);
-    for (int j = 0; j < blockBytes; ++j) p[j] = static_cast<uint8_t>(i + 13 * j);
-  }
-}
-
-bool validateSolution(const cm256_block *blocks, int blockCount, int blockBytes) {
-  bool seen[256] = {};
-  for (int i = 0; i < blockCount; ++i) {
-    const int index = blocks[i].Index;
-    if (index >= blockCount || seen[index]) return false;
-    seen[index] = true;
-    const uint8_t *p = block_bytes(&blocks[i]);
-    for (int j = 0; j < blockBytes; ++j) {
-      if (p[j] != static_cast<uint8_t>(index + 13 * j)) return false;
-    }
-  }
-  return true;
 }

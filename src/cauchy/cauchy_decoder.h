@@ -1,19 +1,14 @@
-// The decoder record of one zvfec_decode call and the block test pattern.
+// The decoder record of one zvfec_decode call.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "zvfec/cauchy.h"
 
 // Up to this many bytes (45 x 45 fits, 46 x 46 does not) the N x N working
-// matrix lives in the decoding call's own frame; above it is allocated.
+// matrix lives in the decoding call's own frame; above it comes from
+// of_malloc, like the rest of the library's working memory.
 constexpr int StackAllocSize = 2048;
-
-// Allocation of a working matrix larger than StackAllocSize; std::malloc
-// unless a test replaces it to exercise the failure path.
-using cm256_matrix_alloc_fn = void *(*)(size_t bytes);
-extern cm256_matrix_alloc_fn cm256_matrix_allocator;
 
 struct CM256Decoder {
   cm256_encoder_params Params;
@@ -40,9 +35,3 @@ struct CM256Decoder {
   // areas, each in the order in which Decode's substitutions consume it.
   void GenerateLDUDecomposition(uint8_t *matrix_L, uint8_t *diag_D, uint8_t *matrix_U);
 };
-
-// Test pattern: byte j of original i is (i + 13 j) mod 256.
-void initializeBlocks(cm256_block *originals, int blockCount, int blockBytes);
-// True when every Index is below blockCount, none occurs twice and every block
-// holds the pattern of its Index.
-bool validateSolution(const cm256_block *blocks, int blockCount, int blockBytes);

@@ -8,12 +8,13 @@
 #include <cstring>
 
 #include "cauchy/cauchy_bounded.h"
+#include "session/diag.h"
 #include "zvfec/cauchy.h"
 
 namespace {
 
 int encoder_refused() {
-  std::printf("fec enc err\n");
+  of_diag(stdout, "fec enc err\n");
   return -1;
 }
 
@@ -33,7 +34,8 @@ void write_packet_frame(uint8_t *packet, int maxlen, int k, int m, int i) {
 }
 
 int decoder_refused(int code, const cm256_encoder_params &params) {
-  std::printf("para err %d,%d,%d\n", params.OriginalCount, params.RecoveryCount, params.BlockBytes);
+  of_diag(stdout, "para err %d,%d,%d\n", params.OriginalCount, params.RecoveryCount,
+          params.BlockBytes);
   return code;
 }
 

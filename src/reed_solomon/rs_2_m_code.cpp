@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "gf/gf_tables.h"
+#include "session/diag.h"
 
 namespace {
 
@@ -99,7 +100,7 @@ void of_rs_2m_display_gf(of_galois_field_code_cb_t *ofcb) {
   for (int i = 0; i <= ofcb->field_size; ++i) {
     const int log_i = is_gf16(ofcb) ? of_gf_2_4_log[static_cast<size_t>(i) & 15]
                                     : of_gf_2_8_log[static_cast<size_t>(i) & 255];
-    std::printf("i=%i,log(i)=%i,exp(i)=%i,exp(log(i))=%i\n", i, log_i, rs_field_exp(ofcb->m, i),
-                rs_field_exp(ofcb->m, log_i));
+    of_diag(stdout, "i=%i,log(i)=%i,exp(i)=%i,exp(log(i))=%i\n", i, log_i, rs_field_exp(ofcb->m, i),
+            rs_field_exp(ofcb->m, log_i));
   }
 }

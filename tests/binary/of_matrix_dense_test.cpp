@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "binary/dense_memory_info.h"
 #include "binary/of_hamming_weight.h"
 #include "binary/of_matrix_convert.h"
 #include "binary/of_tools.h"

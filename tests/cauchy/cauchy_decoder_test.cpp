@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <numeric>
@@ -13,7 +12,8 @@
 #include <vector>
 
 #include "cauchy/cauchy_bounded.h"
-#include "cauchy/cauchy_decoder.h"
+#include "cauchy/test_pattern.h"
+#include "session/alloc_fault.h"
 #include "zvfec/cauchy.h"
 
 namespace {
@@ -167,20 +167,6 @@ TEST_F(CauchyDecoder, RandomSelectionsFromLargeGroups) {
   }
 }
 
-size_t g_allocations;
-size_t g_allocated_bytes;
-void *counting_alloc(size_t bytes) {
-  ++g_allocations;
-  g_allocated_bytes = bytes;
-  return std::malloc(bytes);
-}
-void *failing_alloc(size_t) { return nullptr; }
-
-struct AllocatorSwap {
-  explicit AllocatorSwap(cm256_matrix_alloc_fn fn) { cm256_matrix_allocator = fn; }
-  ~AllocatorSwap() { cm256_matrix_allocator = std::malloc; }
-};
-
 // 45 x 45 bytes still fit the stack area; 46 x 46 are allocated once.
 TEST_F(CauchyDecoder, WorkingMatrixStackAndHeap) {
   const Coded g(60, 50, 33);
@@ -188,12 +174,11 @@ TEST_F(CauchyDecoder, WorkingMatrixStackAndHeap) {
     std::vector<int> indices;
     for (int i = 0; i < lost; ++i) indices.push_back(60 + i);
     for (int i = lost; i < 60; ++i) indices.push_back(i);
-    AllocatorSwap swap(counting_alloc);
-    g_allocations = 0;
+    of_fail_nth_allocation(-1);
     expect_restored(g, indices);
-    EXPECT_EQ(g_allocations, lost == 46 ? 1u : 0u) << lost;
+    EXPECT_EQ(of_fail_nth_allocation(-1), lost == 46 ? 1 : 0) << lost;
     if (lost == 46) {
-      EXPECT_EQ(g_allocated_bytes, 46u * 46u);
+      EXPECT_EQ(of_last_allocation_bytes(), 46u * 46u);
     }
   }
 }
@@ -205,10 +190,9 @@ TEST_F(CauchyDecoder, FailedAllocationChangesNothing) {
   for (int i = 50; i < 60; ++i) indices.push_back(i);
   auto s = g.select(indices);
   const auto before = s.data;
-  {
-    AllocatorSwap swap(failing_alloc);
-    EXPECT_LT(zvfec_decode(g.params, s.descriptors.data()), 0);
-  }
+  of_fail_nth_allocation(0);
+  EXPECT_EQ(zvfec_decode(g.params, s.descriptors.data()), -4);
+  EXPECT_EQ(of_fail_nth_allocation(-1), 1);
   EXPECT_EQ(s.data, before);
   for (size_t i = 0; i < indices.size(); ++i) EXPECT_EQ(s.descriptors[i].Index, indices[i]);
 }

@@ -121,7 +121,7 @@ zvfec_stream_receiver *new_receiver() {
 }
 
 const Stream &stream() {
-  static const Stream s = [] {
+  static const Stream prepared = [] {
     Stream s;
     std::mt19937 rng(7);
     std::bernoulli_distribution lose(kLoss);
@@ -152,7 +152,7 @@ const Stream &stream() {
     }
     return s;
   }();
-  return s;
+  return prepared;
 }
 
 // Allocation counts of the passes after the first, per benchmark.

@@ -241,6 +241,10 @@ typedef struct zvfec_stream_receiver_stats {
   uint64_t rejected;             /* decoded packets that filled no gap, dropped */
   uint64_t evicted;              /* packets released early because of max_packets */
   uint64_t held;                 /* packets held now */
+  /* FEC packets that contradict what the receiver holds: their group overlaps
+   * another group of the SSRC with another description, or their repair
+   * symbol is also another group's. Held, but see "Forged packets" above. */
+  uint64_t fec_conflicts;
 } zvfec_stream_receiver_stats;
 
 /* Counters of one media SSRC while the receiver keeps its state (it forgets an

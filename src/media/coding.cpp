@@ -42,6 +42,12 @@ struct Blocks {
 
 }  // namespace
 
+void prepare_coding() {
+  // A function-local static is built once, whichever thread gets here first.
+  static const int built = cm256_init_(2);
+  (void)built;
+}
+
 int cauchy_encode(int k, int r, int symbol_len, const SourceSymbol *sources,
                   uint8_t *const *repair) {
   Sources src(sources, k);

@@ -22,6 +22,11 @@ struct SourceSymbol {
   int readable;
 };
 
+// Builds the process-wide tables that the codes multiply with, once; safe from
+// any thread. The exported functions build them when a version-2 handle is
+// created; every other caller of this layer calls this first.
+void prepare_coding();
+
 // ---- The Cauchy code (version 2) ----
 
 // Writes the r repair symbols (indices k .. k+r-1) of k sources over S bytes

@@ -1,203 +1,530 @@
 #include "stream/receiver.h"
 
 #include <algorithm>
-#include <climits>
+#include <bitset>
+#include <cstring>
+
+#include "media/coding.h"
+#include "stream/framing.h"
 
 namespace zv::stream {
 
-std::int64_t Receiver::Stream::nearest(std::uint16_t seq) const {
-  if (!anchored) return (std::int64_t{1} << 32) + seq;
-  return last_ext + static_cast<std::int16_t>(static_cast<std::uint16_t>(seq - last_ext));
+namespace {
+
+// The largest group spans this many sequence numbers.
+constexpr int kMaxGroupSpan = 128;
+// Slots of a stream's ring of media packets: at first, and at most. Packets
+// farther apart than the most cannot belong to one group.
+constexpr size_t kFirstRing = 16;
+constexpr size_t kMaxRing = 65536;
+
+// What identifies a repair symbol wherever it travels: its length and its
+// first bytes, which hold combinations of the group's RTP headers.
+uint64_t fingerprint(const uint8_t *symbol, int len) {
+  const int n = std::min(len, 64);
+  uint64_t h = static_cast<uint64_t>(len);
+  for (int i = 0; i + 4 <= n; i += 4) {
+    uint32_t w;
+    std::memcpy(&w, symbol + i, 4);
+    h = mix64(h ^ w);
+  }
+  return h;
 }
 
-std::int64_t Receiver::Stream::extend(std::uint16_t seq) {
+}  // namespace
+
+int64_t Receiver::Stream::nearest(uint16_t seq) const {
+  if (!anchored) return (int64_t{1} << 32) + seq;
+  return last_ext + static_cast<int16_t>(static_cast<uint16_t>(seq - last_ext));
+}
+
+int64_t Receiver::Stream::extend(uint16_t seq) {
   last_ext = nearest(seq);
   anchored = true;
   return last_ext;
 }
 
-void Receiver::Stream::widen(std::int64_t first, std::int64_t last) {
+void Receiver::Stream::widen(int64_t first, int64_t last) {
   lo = std::min(lo, first);
   hi = std::max(hi, last);
 }
 
 Receiver::Receiver(const zvfec_stream_receiver_config &cfg)
-    : hold_ns_(cfg.hold_ns), max_packets_(cfg.max_packets ? cfg.max_packets : kDefaultMaxPackets) {}
+    : hold_ns_(cfg.hold_ns), max_packets_(cfg.max_packets ? cfg.max_packets : kDefaultMaxPackets) {
+  prepare_coding();
+}
 
-void Receiver::advance(std::int64_t now_ns) {
+// ---- records ----
+
+uint32_t Receiver::stream_of(uint32_t ssrc) {
+  if (const uint32_t si = by_ssrc_.find({ssrc, 0}); si != kNone) return si;
+  const uint32_t si = streams_.take();
+  Stream &st = streams_[si];
+  std::vector<uint32_t> groups = std::move(st.groups);
+  std::vector<Stream::Slot> ring = std::move(st.ring);
+  groups.clear();
+  // A stream forgotten with a large ring leaves it, so that a flood of new
+  // SSRCs does not clear large rings over and over.
+  if (ring.size() > kFirstRing) ring = {};
+  std::fill(ring.begin(), ring.end(), Stream::Slot{0, kNone});
+  st = Stream{};
+  st.ssrc = ssrc;
+  st.groups = std::move(groups);
+  st.ring = std::move(ring);
+  by_ssrc_.put({ssrc, 0}, si);
+  return si;
+}
+
+uint32_t Receiver::find_media(uint32_t si, int64_t ext) const {
+  const auto &ring = streams_[si].ring;
+  if (ring.empty()) return kNone;
+  const Stream::Slot &slot = ring[static_cast<size_t>(ext) & (ring.size() - 1)];
+  return slot.entry != kNone && slot.ext == ext ? slot.entry : kNone;
+}
+
+void Receiver::index_media(uint32_t si, int64_t ext, uint32_t e) {
+  auto &ring = streams_[si].ring;
+  if (ring.empty()) ring.assign(kFirstRing, Stream::Slot{0, kNone});
+  for (;;) {
+    Stream::Slot &slot = ring[static_cast<size_t>(ext) & (ring.size() - 1)];
+    // At the largest ring the older packet is no longer found: it is too far
+    // from this one to share a group, and leaves with its time.
+    if (slot.entry == kNone || slot.ext == ext || ring.size() >= kMaxRing) {
+      slot = {ext, e};
+      return;
+    }
+    // Packets apart by other than a multiple of the size stay apart at twice it.
+    std::vector<Stream::Slot> wider(2 * ring.size(), Stream::Slot{0, kNone});
+    for (const Stream::Slot &s : ring)
+      if (s.entry != kNone) wider[static_cast<size_t>(s.ext) & (wider.size() - 1)] = s;
+    ring = std::move(wider);
+  }
+}
+
+void Receiver::unindex_media(uint32_t si, int64_t ext, uint32_t e) {
+  auto &ring = streams_[si].ring;
+  if (ring.empty()) return;
+  Stream::Slot &slot = ring[static_cast<size_t>(ext) & (ring.size() - 1)];
+  if (slot.entry == e) slot.entry = kNone;
+}
+
+bool Receiver::all_present(uint32_t gi) const {
+  const Group &g = groups_[gi];
+  for (int i = 0; i < g.k; ++i)
+    if (find_media(g.stream, g.base + i) == kNone) return false;
+  return true;
+}
+
+uint32_t Receiver::media_ssrc_of(uint32_t fec_ssrc) const {
+  const auto it = ssrc_map_.find(fec_ssrc);
+  return it != ssrc_map_.end() ? it->second : derived_fec_ssrc(fec_ssrc);
+}
+
+uint32_t Receiver::new_entry() {
+  const uint32_t e = entries_.take();
+  Entry &en = entries_[e];
+  en.len = 0;
+  en.group = kNone;
+  en.suspect = en.held = en.pinned = false;
+  return e;
+}
+
+void Receiver::free_entry(uint32_t e) {
+  entries_[e].kind = Kind::kFree;
+  entries_.give_back(e);
+}
+
+void Receiver::hold(uint32_t e) {
+  Entry &en = entries_[e];
+  en.held = true;
+  arrivals_.push({now_, e});
+  ++held_;
+  ++streams_[en.stream].held;
+}
+
+void Receiver::unpin_last() {
+  if (last_popped_ == kNone) return;
+  Entry &en = entries_[last_popped_];
+  en.pinned = false;
+  if (!en.held) free_entry(last_popped_);
+  last_popped_ = kNone;
+}
+
+// ---- time and bounds ----
+
+void Receiver::advance(int64_t now_ns) {
   now_ = std::max(now_, now_ns);
-  const std::int64_t limit = now_ < INT64_MIN + hold_ns_ ? INT64_MIN : now_ - hold_ns_;
-  while (!fifo_.empty() && fifo_.front().time < limit) release_front();
+  const int64_t limit = now_ < INT64_MIN + hold_ns_ ? INT64_MIN : now_ - hold_ns_;
+  while (!arrivals_.empty() && arrivals_.front().time < limit) release_front();
 }
 
 void Receiver::bound() {
-  while (held_ > max_packets_ && !fifo_.empty()) {
+  while (held_ > max_packets_ && !arrivals_.empty()) {
     release_front();
+    ++stats_.evicted;
+  }
+  // Recovered packets a host never takes are dropped past the same bound.
+  while (out_.size() > max_packets_) {
+    const uint32_t e = out_.pop();
+    entries_[e].pinned = false;
+    if (!entries_[e].held) free_entry(e);
     ++stats_.evicted;
   }
 }
 
 void Receiver::release_front() {
-  const Entry e = fifo_.front();
-  fifo_.pop_front();
-  const auto sit = streams_.find(e.ssrc);
-  if (sit == streams_.end()) return;
-  Stream &st = sit->second;
-  if (!e.fec) {
-    const auto it = st.packets.find(e.ext);
-    if (it != st.packets.end() && it->second.id == e.id) {
-      st.packets.erase(it);
-      --held_;
-    }
-  } else if (const auto git = st.groups.find(e.key); git != st.groups.end()) {
-    auto &fec = git->second.fec;
-    const auto it =
-        std::find_if(fec.begin(), fec.end(), [&](const Held &h) { return h.id == e.id; });
-    if (it != fec.end()) {
-      fec.erase(it);
-      --held_;
-    }
-    if (fec.empty()) {
-      if (!git->second.done && git->second.touched) ++stats_.unrecoverable_groups;
-      st.groups.erase(git);
-    }
+  const uint32_t e = arrivals_.pop().entry;
+  Entry &en = entries_[e];
+  const uint32_t si = en.stream;
+  en.held = false;
+  --held_;
+  --streams_[si].held;
+  if (en.kind == Kind::kMedia) {
+    unindex_media(si, en.ext, e);
+    if (!en.pinned) free_entry(e);
+  } else {
+    const uint32_t gi = en.group;
+    fingerprints_.erase({si, en.fingerprint}, e);
+    auto &fec = groups_[gi].fec;
+    fec.erase(std::find(fec.begin(), fec.end(), e));
+    free_entry(e);
+    if (fec.empty()) release_group(gi);
   }
+  forget_if_empty(si);
+}
+
+void Receiver::release_group(uint32_t gi) {
+  Group &g = groups_[gi];
+  const uint32_t si = g.stream;
+  if (!g.done && g.touched) ++stats_.unrecoverable_groups;
+  auto &list = streams_[si].groups;
+  list.erase(std::find(list.begin(), list.end(), gi));
+  // Groups it overlapped may rebuild now that it no longer contradicts them.
+  retry_.clear();
+  for_overlapping(si, g.base, g.k, gi, [&](uint32_t other) { retry_.push_back(other); });
+  g.fec.clear();
+  groups_.give_back(gi);
+  for (uint32_t other : retry_) try_decode(other);
+}
+
+void Receiver::forget_if_empty(uint32_t si) {
   // An SSRC that holds nothing is forgotten, so that a flood of made-up SSRCs
   // cannot grow the receiver.
-  if (st.packets.empty() && st.groups.empty()) streams_.erase(sit);
+  Stream &st = streams_[si];
+  if (st.held != 0 || !st.groups.empty()) return;
+  by_ssrc_.erase({st.ssrc, 0}, si);
+  streams_.give_back(si);
 }
 
-void Receiver::hold(std::uint32_t ssrc, std::int64_t ext, const GroupKey *key) {
-  fifo_.push_back({now_, ssrc, next_id_++, ext, key ? *key : GroupKey{}, key != nullptr});
-  ++held_;
+// ---- groups ----
+
+uint32_t Receiver::find_group(uint32_t si, int64_t base, const zvfec_stream_fec_header &h) const {
+  const auto &list = streams_[si].groups;
+  auto it = std::lower_bound(list.begin(), list.end(), base,
+                             [&](uint32_t gi, int64_t b) { return groups_[gi].base < b; });
+  for (; it != list.end() && groups_[*it].base == base; ++it)
+    if (groups_[*it].described_as(base, h)) return *it;
+  return kNone;
 }
 
-std::uint32_t Receiver::media_ssrc_of(std::uint32_t fec_ssrc) const {
-  const auto it = ssrc_map_.find(fec_ssrc);
-  return it != ssrc_map_.end() ? it->second : zvfec_stream_fec_ssrc(fec_ssrc);
+uint32_t Receiver::add_group(uint32_t si, int64_t base, const zvfec_stream_fec_header &h) {
+  const uint32_t gi = groups_.take();
+  Group &g = groups_[gi];
+  g.base = base;
+  g.k = h.k;
+  g.r = h.r;
+  g.symbol_len = h.symbol_len;
+  g.variant = h.variant;
+  g.base_seq = h.base_seq;
+  g.stream = si;
+  g.fec.clear();
+  g.backing = 0;
+  g.done = g.rebuilt = g.touched = false;
+  auto &list = streams_[si].groups;
+  const auto at = std::upper_bound(list.begin(), list.end(), base, [&](int64_t b, uint32_t other) {
+    return b < groups_[other].base;
+  });
+  list.insert(at, gi);
+  for (int i = 0; i < g.k; ++i)
+    if (find_media(si, base + i) != kNone) {
+      touch(gi);
+      break;
+    }
+  return gi;
 }
 
-GroupCodec *Receiver::codec(int variant) {
-  auto &c = codecs_[static_cast<std::size_t>(variant)];
-  if (!c) c = std::make_unique<GroupCodec>(variant);
-  return c.get();
+template <class F>
+void Receiver::for_overlapping(uint32_t si, int64_t base, int n, uint32_t gi, F &&f) {
+  const auto &list = streams_[si].groups;
+  auto it = std::lower_bound(list.begin(), list.end(), base - kMaxGroupSpan,
+                             [&](uint32_t g, int64_t b) { return groups_[g].base < b; });
+  for (; it != list.end() && groups_[*it].base < base + n; ++it)
+    if (*it != gi && groups_[*it].overlaps(base, n)) f(*it);
 }
 
-void Receiver::touch(Stream &st, Group &g, const GroupKey &key) {
+void Receiver::recount_backing(uint32_t gi) {
+  std::bitset<kHeaderIndices> seen;
+  for (uint32_t e : groups_[gi].fec)
+    if (!entries_[e].suspect) seen[entries_[e].esi] = true;
+  groups_[gi].backing = static_cast<int>(seen.count());
+}
+
+bool Receiver::blocked(uint32_t gi) {
+  const Group &g = groups_[gi];
+  bool contradicted = false;
+  for_overlapping(g.stream, g.base, g.k, gi, [&](uint32_t other) {
+    const Group &o = groups_[other];
+    if (o.rebuilt || o.backing >= g.backing) contradicted = true;
+  });
+  return contradicted;
+}
+
+void Receiver::touch(uint32_t gi) {
+  Group &g = groups_[gi];
   if (g.touched) return;
   g.touched = true;
-  st.widen(key.base, key.base + key.k - 1);
+  streams_[g.stream].widen(g.base, g.base + g.k - 1);
 }
 
-int Receiver::push_media(ByteView rtp, std::int64_t now_ns, std::int64_t *ext_seq) {
+// An FEC packet carrying the repair symbol of an FEC packet of another group
+// is a copy under a forged header: neither copy is used.
+bool Receiver::mark_copies(uint32_t e) {
+  Entry &en = entries_[e];
+  const uint32_t other = fingerprints_.find({en.stream, en.fingerprint});
+  if (other == kNone) {
+    fingerprints_.put({en.stream, en.fingerprint}, e);
+    return false;
+  }
+  if (entries_[other].group == en.group) return false;
+  en.suspect = true;
+  entries_[other].suspect = true;
+  recount_backing(entries_[other].group);
+  return true;
+}
+
+void Receiver::try_decode(uint32_t gi) {
+  if (groups_[gi].done || blocked(gi)) return;
+  const Group &g0 = groups_[gi];
+  const uint32_t si = g0.stream;
+  const int k = g0.k, s = g0.symbol_len;
+  const FecLayout &layout = *layout_of(g0.variant);
+
+  held_media_.assign(static_cast<size_t>(k), HeldMedia{nullptr, 0});
+  int present = 0, usable = 0;
+  for (int i = 0; i < k; ++i) {
+    const uint32_t e = find_media(si, g0.base + i);
+    if (e == kNone) continue;
+    ++present;
+    Entry &en = entries_[e];
+    held_media_[static_cast<size_t>(i)] = {en.buf.data(), static_cast<int>(en.len)};
+    usable += static_cast<int>(en.len) <= s;
+  }
+  if (present == k) {
+    groups_[gi].done = true;
+    return;
+  }
+
+  // Candidates, in arrival order within each rank: FEC packets whose index no
+  // other held packet claims, then those that share one, then those whose
+  // symbol another group's packet also carries.
+  candidates_.clear();
+  std::bitset<kHeaderIndices> seen, twice;
+  for (uint32_t e : g0.fec) {
+    const Entry &en = entries_[e];
+    if (en.len == 0) continue;
+    (seen[en.esi] ? twice : seen)[en.esi] = true;
+  }
+  if (usable + static_cast<int>(seen.count()) < k) return;
+  for (int rank = 0; rank < 3; ++rank)
+    for (uint32_t e : g0.fec) {
+      const Entry &en = entries_[e];
+      if (en.len == 0 || (en.suspect ? 2 : twice[en.esi] ? 1 : 0) != rank) continue;
+      candidates_.push_back({en.esi, en.buf.data() + layout.symbol_offset(), en.suspect});
+    }
+
+  // The session code reads whole symbols: held packets get their zeros.
+  if (!layout.cauchy)
+    for (int i = 0; i < k; ++i) {
+      const uint32_t e = find_media(si, g0.base + i);
+      if (e == kNone || entries_[e].len > static_cast<uint32_t>(s)) continue;
+      Entry &en = entries_[e];
+      en.buf.reserve_keeping(static_cast<size_t>(s), en.len);
+      std::memset(en.buf.data() + en.len, 0, static_cast<size_t>(s) - en.len);
+      held_media_[static_cast<size_t>(i)].data = en.buf.data();
+    }
+
+  // Each missing packet is rebuilt into a record of its own.
+  rebuild_out_.assign(static_cast<size_t>(k), nullptr);
+  rebuilt_entries_.assign(static_cast<size_t>(k), kNone);
+  for (int i = 0; i < k; ++i) {
+    if (held_media_[static_cast<size_t>(i)].data != nullptr) continue;
+    const uint32_t e = new_entry();
+    entries_[e].buf.reserve(static_cast<size_t>(s));
+    rebuilt_entries_[static_cast<size_t>(i)] = e;
+    rebuild_out_[static_cast<size_t>(i)] = entries_[e].buf.data();
+  }
+
+  const Group &g = groups_[gi];
+  const GroupView view{&layout, k, g.r, s, g.base_seq, streams_[si].ssrc};
+  const auto result =
+      rebuilder_.rebuild(view, held_media_.data(), rebuild_out_.data(), candidates_);
+  stats_.rejected += static_cast<uint64_t>(result.rejected);
+  if (result.outcome != Outcome::kRebuilt) {
+    for (uint32_t e : rebuilt_entries_)
+      if (e != kNone) free_entry(e);
+    if (result.outcome == Outcome::kConflict) ++stats_.decode_failures;
+    return;
+  }
+  for (int i = 0; i < k; ++i) {
+    const uint32_t e = rebuilt_entries_[static_cast<size_t>(i)];
+    if (e == kNone) {
+      // A held packet too long for this group's symbols is no gap: what was
+      // rebuilt for it is dropped.
+      if (held_media_[static_cast<size_t>(i)].len > s) ++stats_.rejected;
+      continue;
+    }
+    Entry &en = entries_[e];
+    en.kind = Kind::kMedia;
+    en.stream = si;
+    en.ssrc = streams_[si].ssrc;
+    en.ext = groups_[gi].base + i;
+    en.len = static_cast<uint32_t>(kMediaPrefixSize + media_prefix(en.buf.data()));
+    en.pinned = true;
+    index_media(si, en.ext, e);
+    hold(e);
+    out_.push(e);
+    ++stats_.recovered;
+    ++streams_[si].recovered;
+  }
+  groups_[gi].done = groups_[gi].rebuilt = true;
+}
+
+// ---- packets ----
+
+int Receiver::push_media(const uint8_t *rtp, size_t len, int64_t now_ns, int64_t *ext_seq) {
+  unpin_last();
   advance(now_ns);
-  const auto h = parse_rtp(rtp);
+  const auto h = read_rtp(rtp, len);
   if (!h) return ZVFEC_STREAM_E_NOT_RTP;
-  Stream &st = streams_[h->ssrc];
-  const std::int64_t ext = st.extend(h->seq);
+  const uint32_t si = stream_of(h->ssrc);
+  const int64_t ext = streams_[si].extend(h->seq);
   if (ext_seq) *ext_seq = ext;
-  if (st.packets.contains(ext)) {
+  if (find_media(si, ext) != kNone) {
     ++stats_.media_duplicates;
-    ++st.duplicates;
+    ++streams_[si].duplicates;
     return ZVFEC_STREAM_DUPLICATE;
   }
-  st.packets.emplace(ext, Held{Bytes(rtp.begin(), rtp.end()), next_id_});
-  hold(h->ssrc, ext, nullptr);
+  const uint32_t e = new_entry();
+  Entry &en = entries_[e];
+  en.buf.reserve(len + kMediaPrefixSize);
+  // A packet too long for any symbol keeps a prefix that no group can use.
+  write_media_prefix(en.buf.data(), static_cast<uint16_t>(std::min<size_t>(len, UINT16_MAX)));
+  std::memcpy(en.buf.data() + kMediaPrefixSize, rtp, len);
+  en.len = static_cast<uint32_t>(len + kMediaPrefixSize);
+  en.kind = Kind::kMedia;
+  en.stream = si;
+  en.ssrc = h->ssrc;
+  en.ext = ext;
+  index_media(si, ext, e);
+  hold(e);
   ++stats_.media;
+  Stream &st = streams_[si];
   ++st.received;
   st.widen(ext, ext);
-  // Every group this packet may belong to: bases up to 127 numbers back.
-  for (auto it = st.groups.lower_bound(GroupKey{ext - 127, 0, 0, 0, 0});
-       it != st.groups.end() && it->first.base <= ext; ++it) {
-    if (it->first.base + it->first.k <= ext) continue;
-    touch(st, it->second, it->first);
-    try_decode(h->ssrc, st, it->first, it->second);
+  // Every group this packet may belong to.
+  affected_.clear();
+  for_overlapping(si, ext, 1, kNone, [&](uint32_t gi) { affected_.push_back(gi); });
+  for (uint32_t gi : affected_) {
+    touch(gi);
+    try_decode(gi);
   }
   bound();
   return 0;
 }
 
-int Receiver::push_fec(ByteView rtp, std::int64_t now_ns) {
+int Receiver::push_fec(const uint8_t *rtp, size_t len, int64_t now_ns) {
+  unpin_last();
   advance(now_ns);
-  const auto h = parse_rtp(rtp);
+  const auto h = read_rtp(rtp, len);
   zvfec_stream_fec_header hdr{};
-  const int code = h ? parse_fec(rtp, hdr) : ZVFEC_STREAM_E_NOT_RTP;
+  const int code = h ? parse_fec(rtp, len, hdr) : ZVFEC_STREAM_E_NOT_RTP;
   if (code != 0) {
     ++stats_.fec_refused;
     return code;
   }
-  const std::uint32_t ssrc = media_ssrc_of(h->ssrc);
-  Stream &st = streams_[ssrc];
+  const uint32_t si = stream_of(media_ssrc_of(h->ssrc));
   // Before the SSRC's first media packet the first group anchors the numbers,
   // so that media packets number on from it, across a wrap too.
-  if (!st.anchored) st.last_ext = st.nearest(hdr.base_seq), st.anchored = true;
-  const GroupKey key{st.nearest(hdr.base_seq), hdr.k, hdr.r, hdr.symbol_len, hdr.variant};
-  auto [git, fresh] = st.groups.try_emplace(key);
-  Group &g = git->second;
-  if (fresh) {
-    g.hdr = hdr;
-    const auto m = st.packets.lower_bound(key.base);
-    if (m != st.packets.end() && m->first < key.base + key.k) touch(st, g, key);
+  if (!streams_[si].anchored) streams_[si].extend(hdr.base_seq);
+  const int64_t base = streams_[si].nearest(hdr.base_seq);
+  uint32_t gi = find_group(si, base, hdr);
+  if (gi == kNone) {
+    gi = add_group(si, base, hdr);
+    // Media often arrive whole before their group's FEC packets, which are
+    // then not needed at all.
+    groups_[gi].done = all_present(gi);
   }
-  for (const auto &f : g.fec)
-    if (std::equal(f.data.begin(), f.data.end(), rtp.begin(), rtp.end())) {
+
+  const FecLayout &layout = *layout_of(hdr.variant);
+  const uint8_t *symbol = rtp + layout.symbol_offset();
+  const uint64_t fp = fingerprint(symbol, hdr.symbol_len);
+  for (uint32_t e : groups_[gi].fec) {
+    const Entry &en = entries_[e];
+    if (en.esi == hdr.esi && en.packet_len == len && en.fingerprint == fp &&
+        (en.len == 0 || std::memcmp(en.buf.data(), rtp, len) == 0)) {
       ++stats_.fec_duplicates;
       return ZVFEC_STREAM_DUPLICATE;
     }
+  }
   // Room for every real symbol and a few forgeries of the same group.
-  if (g.fec.size() >= static_cast<std::size_t>(2 * key.r + 2)) {
+  if (groups_[gi].fec.size() >= static_cast<size_t>(2 * hdr.r + 2)) {
     ++stats_.fec_refused;
     return ZVFEC_STREAM_E_FULL;
   }
   ++stats_.fec;
-  g.fec.push_back({Bytes(rtp.begin(), rtp.end()), next_id_});
-  hold(ssrc, 0, &key);
-  try_decode(ssrc, st, key, g);
+  const uint32_t e = new_entry();
+  Entry &en = entries_[e];
+  en.kind = Kind::kFec;
+  en.stream = si;
+  en.group = gi;
+  en.esi = hdr.esi;
+  en.fingerprint = fp;
+  en.packet_len = static_cast<uint32_t>(len);
+  // A group with nothing missing needs no more symbols; what identifies the
+  // packet is kept for repeats and contradictions.
+  if (!groups_[gi].done) {
+    en.buf.reserve(len);
+    std::memcpy(en.buf.data(), rtp, len);
+    en.len = static_cast<uint32_t>(len);
+  }
+  groups_[gi].fec.push_back(e);
+  hold(e);
+  const bool copy = mark_copies(e);
+  recount_backing(gi);
+  affected_.clear();
+  for_overlapping(si, base, hdr.k, gi, [&](uint32_t other) { affected_.push_back(other); });
+  if (copy || !affected_.empty()) ++stats_.fec_conflicts;
+  try_decode(gi);
+  // What this packet backs may settle a contradiction the other way.
+  for (uint32_t other : affected_) try_decode(other);
   bound();
   return 0;
 }
 
-void Receiver::try_decode(std::uint32_t ssrc, Stream &st, const GroupKey &key, Group &g) {
-  if (g.done) return;
-  std::vector<ByteView> media;
-  for (auto it = st.packets.lower_bound(key.base);
-       it != st.packets.end() && it->first < key.base + key.k; ++it)
-    media.emplace_back(it->second.data);
-  if (media.size() == static_cast<std::size_t>(key.k)) {
-    g.done = true;
-    return;
-  }
-  std::array<bool, 256> esi{};
-  std::size_t symbols = media.size();
-  for (const auto &f : g.fec)
-    if (!esi[f.data[kRtpRoom + 1]]) esi[f.data[kRtpRoom + 1]] = true, ++symbols;
-  if (symbols < static_cast<std::size_t>(key.k)) return;
-
-  std::vector<ByteView> fec;
-  for (const auto &f : g.fec) fec.emplace_back(f.data);
-  auto d = codec(key.variant)->decode_checked(g.hdr, media, fec, ssrc);
-  stats_.rejected += static_cast<std::uint64_t>(d.rejected);
-  if (d.code != 0 && d.code != ZVFEC_STREAM_E_TOO_FEW) ++stats_.decode_failures;
-  std::size_t present = media.size();
-  for (auto &p : d.packets) {
-    const std::uint16_t seq = parse_rtp(p)->seq;
-    const std::int64_t ext = key.base + static_cast<std::uint16_t>(seq - g.hdr.base_seq);
-    // A packet held already (one too long for this group's symbols, which the
-    // decode could not use) is no gap: what was rebuilt for it is dropped.
-    if (!st.packets.emplace(ext, Held{p, next_id_}).second) {
-      ++stats_.rejected;
-      continue;
-    }
-    hold(ssrc, ext, nullptr);
-    out_.push({std::move(p), ssrc, ext});
-    ++stats_.recovered;
-    ++st.recovered;
-    ++present;
-  }
-  if (present == static_cast<std::size_t>(key.k)) g.done = true;
+void Receiver::poll(int64_t now_ns) {
+  unpin_last();
+  advance(now_ns);
 }
 
-void Receiver::poll(std::int64_t now_ns) { advance(now_ns); }
+bool Receiver::pop(zvfec_stream_packet &out) {
+  unpin_last();
+  if (out_.empty()) return false;
+  const uint32_t e = out_.pop();
+  last_popped_ = e;
+  const Entry &en = entries_[e];
+  out = {en.buf.data() + kMediaPrefixSize, en.len - kMediaPrefixSize, en.ssrc, en.ext};
+  return true;
+}
 
 zvfec_stream_receiver_stats Receiver::stats() const {
   auto s = stats_;
@@ -205,13 +532,13 @@ zvfec_stream_receiver_stats Receiver::stats() const {
   return s;
 }
 
-bool Receiver::ssrc_stats(std::uint32_t ssrc, zvfec_stream_ssrc_stats &out) const {
-  const auto it = streams_.find(ssrc);
-  if (it == streams_.end()) return false;
-  const Stream &st = it->second;
-  const std::int64_t span = st.lo <= st.hi ? st.hi - st.lo + 1 : 0;
+bool Receiver::ssrc_stats(uint32_t ssrc, zvfec_stream_ssrc_stats &out) const {
+  const uint32_t si = by_ssrc_.find({ssrc, 0});
+  if (si == kNone) return false;
+  const Stream &st = streams_[si];
+  const int64_t span = st.lo <= st.hi ? st.hi - st.lo + 1 : 0;
   out = {st.received, st.recovered, st.duplicates,
-         std::max<std::int64_t>(0, span - static_cast<std::int64_t>(st.received + st.recovered))};
+         std::max<int64_t>(0, span - static_cast<int64_t>(st.received + st.recovered))};
   return true;
 }
 

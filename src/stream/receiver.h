@@ -1,98 +1,167 @@
 // The receiving half of the stream layer: media and FEC packets of any number
-// of SSRCs in any order, groups assembled per SSRC and decoded as soon as
+// of SSRCs in any order, groups assembled per SSRC and rebuilt as soon as
 // enough of them has arrived, everything held for a bounded time.
 //
-// Every packet is held once, in one first-in first-out queue of arrival
-// times; expiry and the bound on held packets both release from its front.
+// Every packet is copied once, into a record of the receiver's pool whose
+// buffer is kept for the next packet, and held in one first-in first-out
+// queue of arrival; expiry and the bound on held packets both release from its
+// front. Media packets are found per SSRC in a ring by extended sequence
+// number, groups per SSRC by their first sequence number. Lost packets are rebuilt straight
+// into records of the pool and handed out from there.
+//
+// Groups that contradict each other rebuild nothing. A sender's groups never
+// overlap within one SSRC, so an FEC packet whose group overlaps another group
+// of the SSRC with another description (first sequence number, k, r, S or
+// variant), or whose repair symbol another group's FEC packet also carries,
+// is forged or damaged. Of two overlapping groups only one backed by more
+// distinct FEC packets than the other may rebuild, and none may rebuild over a
+// group that has rebuilt packets; a repair symbol found under two
+// descriptions serves neither.
 #pragma once
 
-#include <array>
-#include <compare>
 #include <cstdint>
-#include <deque>
 #include <map>
-#include <memory>
+#include <vector>
 
-#include "stream/group_codec.h"
-#include "stream/sender.h"
+#include <zvfec/stream.h>
+
+#include "stream/containers.h"
+#include "stream/rebuild.h"
 
 namespace zv::stream {
 
 class Receiver {
  public:
-  static constexpr std::size_t kDefaultMaxPackets = 8192;
+  static constexpr size_t kDefaultMaxPackets = 8192;
   explicit Receiver(const zvfec_stream_receiver_config &cfg);
 
-  void map_ssrc(std::uint32_t fec_ssrc, std::uint32_t media_ssrc) {
-    ssrc_map_[fec_ssrc] = media_ssrc;
-  }
-  int push_media(ByteView rtp, std::int64_t now_ns, std::int64_t *ext_seq);
-  int push_fec(ByteView rtp, std::int64_t now_ns);
-  void poll(std::int64_t now_ns);
-  const OutPacket *pop() { return out_.pop(); }
+  void map_ssrc(uint32_t fec_ssrc, uint32_t media_ssrc) { ssrc_map_[fec_ssrc] = media_ssrc; }
+  int push_media(const uint8_t *rtp, size_t len, int64_t now_ns, int64_t *ext_seq);
+  int push_fec(const uint8_t *rtp, size_t len, int64_t now_ns);
+  void poll(int64_t now_ns);
+  // The next recovered packet, valid until the next call; false when none waits.
+  bool pop(zvfec_stream_packet &out);
   zvfec_stream_receiver_stats stats() const;
-  bool ssrc_stats(std::uint32_t ssrc, zvfec_stream_ssrc_stats &out) const;
+  bool ssrc_stats(uint32_t ssrc, zvfec_stream_ssrc_stats &out) const;
 
  private:
-  // A group as one FEC header describes it; forged headers that disagree with
-  // the real one about the group form groups of their own.
-  struct GroupKey {
-    std::int64_t base;  // extended sequence number of the first media packet
-    int k, r, symbol_len, variant;
-    auto operator<=>(const GroupKey &) const = default;
+  enum class Kind : uint8_t { kFree, kMedia, kFec };
+
+  // One held packet. Media: its media buffer (length prefix, then the RTP
+  // packet). FEC: the whole packet, or only what identifies it (len 0) when
+  // its group needed nothing more as it arrived.
+  struct Entry {
+    Buffer buf;
+    uint32_t len = 0;
+    uint32_t stream = kNone;
+    uint32_t ssrc = 0;
+    int64_t ext = 0;           // media: extended sequence number
+    uint32_t group = kNone;    // FEC: its group
+    uint64_t fingerprint = 0;  // FEC: of its repair symbol
+    uint32_t packet_len = 0;   // FEC: bytes as received
+    uint8_t esi = 0;
+    Kind kind = Kind::kFree;
+    bool suspect = false;  // FEC: its repair symbol is also another group's
+    bool held = false;     // in the arrival queue
+    bool pinned = false;   // waiting to be handed out, or handed out last
   };
-  struct Held {
-    Bytes data;
-    std::uint64_t id;
-  };
+
+  // A group as its FEC packets describe it.
   struct Group {
-    zvfec_stream_fec_header hdr;
-    std::vector<Held> fec;
-    bool done = false;     // nothing missing any more
-    bool touched = false;  // some media packet of it arrived
+    int64_t base = 0;  // extended number of its first media packet
+    int k = 0, r = 0, symbol_len = 0, variant = 0;
+    uint16_t base_seq = 0;
+    uint32_t stream = kNone;
+    std::vector<uint32_t> fec;  // held FEC packets, in arrival order
+    int backing = 0;            // distinct indices of packets not suspect, as they arrived
+    bool done = false;          // nothing missing any more
+    bool rebuilt = false;       // done by rebuilding what was missing
+    bool touched = false;       // some media packet of it arrived
+
+    bool described_as(int64_t b, const zvfec_stream_fec_header &h) const {
+      return base == b && k == h.k && r == h.r && symbol_len == h.symbol_len &&
+             variant == h.variant;
+    }
+    bool overlaps(int64_t b, int n) const { return base < b + n && b < base + k; }
   };
+
   struct Stream {
-    std::map<std::int64_t, Held> packets;  // received and recovered, by extended number
-    std::map<GroupKey, Group> groups;
+    uint32_t ssrc = 0;
     bool anchored = false;  // last_ext is set
-    std::int64_t last_ext = 0;
-    std::int64_t lo = INT64_MAX, hi = INT64_MIN;
-    std::uint64_t received = 0, recovered = 0, duplicates = 0;
+    int64_t last_ext = 0;
+    int64_t lo = INT64_MAX, hi = INT64_MIN;
+    uint64_t received = 0, recovered = 0, duplicates = 0;
+    size_t held = 0;               // packets held
+    std::vector<uint32_t> groups;  // held groups, by first sequence number
+    // Held media packets by extended sequence number, modulo the ring's size;
+    // the ring doubles rather than let two held packets share a slot.
+    struct Slot {
+      int64_t ext;
+      uint32_t entry;
+    };
+    std::vector<Slot> ring;
 
     // The extended sequence number nearest the last media packet seen.
-    std::int64_t nearest(std::uint16_t seq) const;
+    int64_t nearest(uint16_t seq) const;
     // Media packets move the reference; FEC headers, which may be forged, do not.
-    std::int64_t extend(std::uint16_t seq);
-    void widen(std::int64_t first, std::int64_t last);
-  };
-  struct Entry {
-    std::int64_t time;
-    std::uint32_t ssrc;
-    std::uint64_t id;
-    std::int64_t ext;  // media: its number; FEC: unused
-    GroupKey key;      // FEC: its group
-    bool fec;
+    int64_t extend(uint16_t seq);
+    void widen(int64_t first, int64_t last);
   };
 
-  void advance(std::int64_t now_ns);
+  uint32_t stream_of(uint32_t ssrc);  // found or made
+  uint32_t find_media(uint32_t si, int64_t ext) const;
+  void index_media(uint32_t si, int64_t ext, uint32_t e);
+  void unindex_media(uint32_t si, int64_t ext, uint32_t e);
+  bool all_present(uint32_t gi) const;
+  uint32_t media_ssrc_of(uint32_t fec_ssrc) const;
+  uint32_t new_entry();
+  void free_entry(uint32_t e);
+  void hold(uint32_t e);
+  void advance(int64_t now_ns);
   void bound();
   void release_front();
-  void hold(std::uint32_t ssrc, std::int64_t ext, const GroupKey *key);
-  std::uint32_t media_ssrc_of(std::uint32_t fec_ssrc) const;
-  void touch(Stream &st, Group &g, const GroupKey &key);
-  void try_decode(std::uint32_t ssrc, Stream &st, const GroupKey &key, Group &g);
-  GroupCodec *codec(int variant);
+  void release_group(uint32_t gi);
+  void forget_if_empty(uint32_t si);
+  void unpin_last();
+  uint32_t find_group(uint32_t si, int64_t base, const zvfec_stream_fec_header &h) const;
+  uint32_t add_group(uint32_t si, int64_t base, const zvfec_stream_fec_header &h);
+  // The held groups of the stream that overlap [base, base + n), other than gi.
+  template <class F>
+  void for_overlapping(uint32_t si, int64_t base, int n, uint32_t gi, F &&f);
+  void recount_backing(uint32_t gi);
+  bool blocked(uint32_t gi);
+  void touch(uint32_t gi);
+  void try_decode(uint32_t gi);
+  // Marks e and the packet of another group that carries its symbol; true
+  // when there is one.
+  bool mark_copies(uint32_t e);
 
-  std::int64_t hold_ns_;
-  std::size_t max_packets_;
-  std::int64_t now_ = INT64_MIN;
-  std::uint64_t next_id_ = 0;
-  std::size_t held_ = 0;
-  std::map<std::uint32_t, Stream> streams_;
-  std::map<std::uint32_t, std::uint32_t> ssrc_map_;
-  std::deque<Entry> fifo_;
-  OutQueue out_;
-  std::array<std::unique_ptr<GroupCodec>, 3> codecs_;
+  int64_t hold_ns_;
+  size_t max_packets_;
+  int64_t now_ = INT64_MIN;
+  size_t held_ = 0;
+  Pool<Entry> entries_;
+  Pool<Group> groups_;
+  Pool<Stream> streams_;
+  // Held entries in arrival order, with their arrival times: expiry looks at
+  // the oldest time without touching the entry.
+  struct Arrival {
+    int64_t time;
+    uint32_t entry;
+  };
+  Fifo<Arrival> arrivals_;
+  Fifo<uint32_t> out_;  // recovered entries waiting to be handed out
+  uint32_t last_popped_ = kNone;
+  IndexMap by_ssrc_;       // {ssrc, 0} -> stream
+  IndexMap fingerprints_;  // {stream, fingerprint} -> FEC entry
+  std::map<uint32_t, uint32_t> ssrc_map_;
+  Rebuilder rebuilder_;
+  std::vector<HeldMedia> held_media_;
+  std::vector<uint8_t *> rebuild_out_;
+  std::vector<uint32_t> rebuilt_entries_;
+  std::vector<Candidate> candidates_;
+  std::vector<uint32_t> affected_;  // groups a packet arriving concerns
+  std::vector<uint32_t> retry_;     // groups a released group overlapped
   zvfec_stream_receiver_stats stats_{};
 };
 

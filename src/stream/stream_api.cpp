@@ -2,18 +2,16 @@
 // (a failed allocation) ever leaves through them.
 #include <zvfec/stream.h>
 
-#include <algorithm>
 #include <climits>
 #include <new>
 
-#include "stream/group_codec.h"
+#include "stream/codec.h"
+#include "stream/framing.h"
 #include "stream/receiver.h"
 #include "stream/sender.h"
 
-using zv::stream::ByteView;
-
 struct zvfec_stream_codec {
-  zv::stream::GroupCodec impl;
+  zv::stream::Codec impl;
 };
 struct zvfec_stream_sender {
   zv::stream::Sender impl;
@@ -32,19 +30,6 @@ int guarded(F &&f) {
   } catch (const std::bad_alloc &) {
     return ZVFEC_STREAM_E_NOMEM;
   }
-}
-
-ByteView view(const uint8_t *p, size_t len) { return {p, p ? len : 0}; }
-
-// Hands out the next packet of a sender or a receiver: 1 with *out filled, or
-// 0 when none waits.
-template <class Object>
-int pop_into(Object *object, zvfec_stream_packet *out) {
-  if (!object || !out) return 0;
-  const zv::stream::OutPacket *p = object->impl.pop();
-  if (!p) return 0;
-  *out = {p->data.data(), p->data.size(), p->media_ssrc, p->seq};
-  return 1;
 }
 
 void set(int *err, int code) {
@@ -97,6 +82,8 @@ const char *zvfec_stream_error_text(int code) {
       return "too many FEC packets for one group";
     case ZVFEC_STREAM_E_TOO_LONG:
       return "media packet too long to protect";
+    case ZVFEC_STREAM_E_CONFLICT:
+      return "FEC packets of one group rebuild different packets";
     case ZVFEC_STREAM_E_TOO_FEW:
       return "fewer symbols than k";
     default:
@@ -105,9 +92,10 @@ const char *zvfec_stream_error_text(int code) {
 }
 
 int zvfec_stream_variant_describe(int variant, zvfec_stream_variant_info *out) {
-  const auto *i = zv::stream::variant_info(variant);
-  if (!i || !out) return ZVFEC_STREAM_E_ARG;
-  *out = *i;
+  const zv::FecLayout *l = zv::stream::layout_of(variant);
+  if (!l || !out) return ZVFEC_STREAM_E_ARG;
+  *out = {l->name,  l->media_type, l->version, l->tag, static_cast<size_t>(l->header_size()),
+          l->max_k, l->max_r,      l->max_n};
   return 0;
 }
 
@@ -115,21 +103,18 @@ int zvfec_stream_check_shape(int variant, int k, int r) {
   return zv::stream::check_shape(variant, k, r);
 }
 
-uint32_t zvfec_stream_fec_ssrc(uint32_t media_ssrc) { return media_ssrc ^ 0x0FEC0FECu; }
+uint32_t zvfec_stream_fec_ssrc(uint32_t media_ssrc) {
+  return zv::stream::derived_fec_ssrc(media_ssrc);
+}
 
 int zvfec_stream_parse_fec(const uint8_t *packet, size_t len, zvfec_stream_fec_header *out) {
   if (!packet || !out) return ZVFEC_STREAM_E_ARG;
-  return zv::stream::parse_fec(view(packet, len), *out);
+  return zv::stream::parse_fec(packet, len, *out);
 }
 
 zvfec_stream_codec *zvfec_stream_codec_new(int variant) {
-  if (!zv::stream::variant_info(variant)) return nullptr;
-  auto *c = new (std::nothrow) zvfec_stream_codec{zv::stream::GroupCodec(variant)};
-  if (c && !c->impl.ok()) {
-    delete c;
-    return nullptr;
-  }
-  return c;
+  if (!zv::stream::layout_of(variant)) return nullptr;
+  return new (std::nothrow) zvfec_stream_codec{zv::stream::Codec(variant)};
 }
 
 void zvfec_stream_codec_free(zvfec_stream_codec *codec) { delete codec; }
@@ -151,20 +136,7 @@ int zvfec_stream_codec_encode(zvfec_stream_codec *codec, const uint8_t *const *m
     if (!media[i]) return ZVFEC_STREAM_E_ARG;
   for (int j = 0; j < r; ++j)
     if (!fec[j]) return ZVFEC_STREAM_E_ARG;
-  return guarded([&]() -> int {
-    std::vector<ByteView> views;
-    for (int i = 0; i < k; ++i) views.push_back(view(media[i], media_len[i]));
-    std::vector<zv::stream::Bytes> out;
-    const int rc = codec->impl.encode(views, r, out);
-    if (rc != 0) return rc;
-    for (const auto &f : out)
-      if (f.size() > fec_cap) return ZVFEC_STREAM_E_ARG;
-    for (std::size_t j = 0; j < out.size(); ++j) {
-      std::copy(out[j].begin(), out[j].end(), fec[j]);
-      fec_len[j] = out[j].size();
-    }
-    return 0;
-  });
+  return guarded([&] { return codec->impl.encode(media, media_len, k, r, fec, fec_cap, fec_len); });
 }
 
 int zvfec_stream_codec_decode(zvfec_stream_codec *codec, const zvfec_stream_fec_header *group,
@@ -177,25 +149,10 @@ int zvfec_stream_codec_decode(zvfec_stream_codec *codec, const zvfec_stream_fec_
   if (!codec || !group || !out || !out_len || !out_count || (media_count && !media_len) ||
       (media_count && !media) || (fec_count && (!fec || !fec_len)))
     return ZVFEC_STREAM_E_ARG;
-  return guarded([&]() -> int {
-    std::vector<ByteView> m, f;
-    for (size_t i = 0; i < media_count; ++i)
-      if (media[i]) m.push_back(view(media[i], media_len[i]));
-    for (size_t j = 0; j < fec_count; ++j)
-      if (fec[j]) f.push_back(view(fec[j], fec_len[j]));
-    auto d = codec->impl.decode(*group, m, f, ssrc);
-    if (rejected) *rejected = d.rejected;
-    if (d.code != 0) return d.code;
-    // At most k packets come back; each fits S - 2 bytes.
-    for (const auto &p : d.packets)
-      if (p.size() > out_cap) return ZVFEC_STREAM_E_ARG;
-    for (std::size_t n = 0; n < d.packets.size(); ++n) {
-      if (!out[n]) return ZVFEC_STREAM_E_ARG;
-      std::copy(d.packets[n].begin(), d.packets[n].end(), out[n]);
-      out_len[n] = d.packets[n].size();
-      *out_count = static_cast<int>(n + 1);
-    }
-    return 0;
+  int ignored = 0;
+  return guarded([&] {
+    return codec->impl.decode(*group, ssrc, media, media_len, media_count, fec, fec_len, fec_count,
+                              out, out_cap, out_len, out_count, rejected ? rejected : &ignored);
   });
 }
 
@@ -211,7 +168,7 @@ void zvfec_stream_sender_free(zvfec_stream_sender *sender) { delete sender; }
 int zvfec_stream_sender_push(zvfec_stream_sender *sender, const uint8_t *rtp, size_t len,
                              int64_t now_ns) {
   if (!sender || !rtp) return ZVFEC_STREAM_E_ARG;
-  return guarded([&] { return sender->impl.push(view(rtp, len), now_ns); });
+  return guarded([&] { return sender->impl.push(rtp, len, now_ns); });
 }
 
 int64_t zvfec_stream_sender_deadline(const zvfec_stream_sender *sender) {
@@ -227,7 +184,7 @@ void zvfec_stream_sender_flush(zvfec_stream_sender *sender) {
 }
 
 int zvfec_stream_sender_pop(zvfec_stream_sender *sender, zvfec_stream_packet *out) {
-  return pop_into(sender, out);
+  return sender && out && sender->impl.pop(*out) ? 1 : 0;
 }
 
 void zvfec_stream_sender_get_stats(const zvfec_stream_sender *sender,
@@ -253,13 +210,13 @@ int zvfec_stream_receiver_map_ssrc(zvfec_stream_receiver *receiver, uint32_t fec
 int zvfec_stream_receiver_push_media(zvfec_stream_receiver *receiver, const uint8_t *rtp,
                                      size_t len, int64_t now_ns, int64_t *ext_seq) {
   if (!receiver || !rtp) return ZVFEC_STREAM_E_ARG;
-  return guarded([&] { return receiver->impl.push_media(view(rtp, len), now_ns, ext_seq); });
+  return guarded([&] { return receiver->impl.push_media(rtp, len, now_ns, ext_seq); });
 }
 
 int zvfec_stream_receiver_push_fec(zvfec_stream_receiver *receiver, const uint8_t *rtp, size_t len,
                                    int64_t now_ns) {
   if (!receiver || !rtp) return ZVFEC_STREAM_E_ARG;
-  return guarded([&] { return receiver->impl.push_fec(view(rtp, len), now_ns); });
+  return guarded([&] { return receiver->impl.push_fec(rtp, len, now_ns); });
 }
 
 void zvfec_stream_receiver_poll(zvfec_stream_receiver *receiver, int64_t now_ns) {
@@ -267,7 +224,7 @@ void zvfec_stream_receiver_poll(zvfec_stream_receiver *receiver, int64_t now_ns)
 }
 
 int zvfec_stream_receiver_pop(zvfec_stream_receiver *receiver, zvfec_stream_packet *out) {
-  return pop_into(receiver, out);
+  return receiver && out && receiver->impl.pop(*out) ? 1 : 0;
 }
 
 void zvfec_stream_receiver_get_stats(const zvfec_stream_receiver *receiver,

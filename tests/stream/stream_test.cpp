@@ -2,10 +2,12 @@
 // with loss, reordering, repeats, wrap-around, several SSRCs, time and forged
 // FEC packets.
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <numeric>
 #include <random>
 #include <set>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -432,6 +434,131 @@ TEST(Receiver, RefusesBadConfigurationsAndCountsRefusals) {
             ZVFEC_STREAM_E_NOT_RTP);
   EXPECT_EQ(stats(rx.get()).fec_refused, 1u);
   EXPECT_EQ(stats(rx.get()).media, 0u);
+}
+
+// Copies of real FEC packets under a forged group header: the symbol is
+// genuine, so a group shifted by a few numbers (or cut to another k) decodes
+// into packets whose shared RTP bytes come out right. Mixed into traffic of
+// several SSRCs with burst loss, reordering and repeats, such copies must
+// never turn into media, and groups that no copy touches recover as ever.
+TEST(Receiver, CopiesUnderForgedGroupHeadersNeverBecomeMedia) {
+  constexpr std::int64_t ms = 1'000'000;
+  constexpr int kK = 10, kR = 4, kPerSsrc = 3000;
+  struct Wire {
+    std::int64_t at;
+    bool fec;
+    Bytes data;
+    int group;  // honest group index; -1 for a copy
+  };
+  struct HonestGroup {
+    std::uint32_t ssrc;
+    std::uint16_t base;
+    int lost = 0, arrived = 0, back = 0;  // back: lost packets handed out
+    bool touched_by_copy = false;
+  };
+  for (const unsigned seed : {1u, 2u, 3u}) {
+    std::mt19937 rng(seed);
+    std::vector<Wire> wire;
+    std::vector<HonestGroup> groups;
+    std::map<std::pair<std::uint32_t, std::uint16_t>, std::pair<Bytes, int>> sent;  // -> group
+    const std::uint32_t ssrcs[] = {0x0A0A0001, 0x0B0B0002, 0x0C0C0003, 0x0D0D0004};
+    for (int si = 0; si < 4; ++si) {
+      const std::uint32_t ssrc = ssrcs[si];
+      const int v = kVariants[si % 3];
+      auto tx = make_sender(v, kK, kR);
+      bool bad = false;  // Gilbert-Elliott: 5 % loss, mean burst 3
+      auto lose = [&] {
+        bad = bad ? rng() % 3 != 0 : rng() % 1000 < 18;
+        return bad;
+      };
+      for (int i = 0; i < kPerSsrc; ++i) {
+        const auto seq = static_cast<std::uint16_t>(65000 + i);
+        // One stream of packets of one length: their lengths then come out of
+        // any combination exactly, the hardest case for a plausibility check.
+        const std::size_t len = si == 0 ? 1200 : 40 + (i * 37) % 900;
+        Bytes p = rtp(ssrc, seq, len, 3000u * static_cast<std::uint32_t>(i / 3));
+        const int gi = static_cast<int>(groups.size()) + (i % kK == 0 ? 0 : -1);
+        if (i % kK == 0) groups.push_back({ssrc, seq});
+        HonestGroup &g = groups[static_cast<std::size_t>(gi)];
+        const std::int64_t t = (4 * i + si) * ms / 4;
+        sent[{ssrc, seq}] = {p, gi};
+        if (lose()) {
+          ++g.lost;
+          sent[{ssrc, seq}].second = ~gi;  // lost: never reaches the receiver
+        } else {
+          ++g.arrived;
+          wire.push_back({t + static_cast<std::int64_t>(rng() % 15) * ms, false, p, gi});
+        }
+        zvfec_stream_sender_push(tx.get(), p.data(), p.size(), t);
+        for (auto &o : drain(tx.get())) {
+          if (lose()) continue;
+          ++g.arrived;
+          const std::int64_t at = t + static_cast<std::int64_t>(rng() % 15) * ms;
+          wire.push_back({at, true, o.data, gi});
+          if (rng() % 3 != 0) continue;
+          // The copy: base moved by its low byte, or (one in three) k changed
+          // to another value that keeps the symbol index inside the group.
+          Bytes c = o.data;
+          if (rng() % 3 == 0) {
+            const int esi = c[13];
+            const int k2 = esi - static_cast<int>(rng() % kR);
+            if (k2 < 1 || k2 == kK) continue;
+            c[16] = static_cast<std::uint8_t>(k2);
+          } else {
+            c[15] ^= static_cast<std::uint8_t>(1 + rng() % 255);
+          }
+          const std::uint16_t cbase = static_cast<std::uint16_t>(c[14] << 8 | c[15]);
+          // Honest groups that the copy's range overlaps, and its own.
+          g.touched_by_copy = true;
+          for (auto &h : groups)
+            if (h.ssrc == ssrc && (static_cast<std::uint16_t>(h.base - cbase) < c[16] ||
+                                   static_cast<std::uint16_t>(cbase - h.base) < kK))
+              h.touched_by_copy = true;
+          wire.push_back({at + static_cast<std::int64_t>(rng() % 31) * ms - 15 * ms, true, c, -1});
+        }
+      }
+      zvfec_stream_sender_flush(tx.get());
+      ASSERT_TRUE(drain(tx.get()).empty());
+    }
+    // Some repeats, then everything in order of arrival.
+    for (std::size_t i = 0, n = wire.size(); i < n; ++i)
+      if (rng() % 50 == 0) wire.push_back(wire[i]);
+    std::stable_sort(wire.begin(), wire.end(),
+                     [](const Wire &a, const Wire &b) { return a.at < b.at; });
+
+    auto rx = make_receiver(1000 * ms);
+    std::set<std::pair<std::uint32_t, std::uint16_t>> handed;
+    int wrong = 0;
+    for (const auto &w : wire) {
+      if (w.fec)
+        zvfec_stream_receiver_push_fec(rx.get(), w.data.data(), w.data.size(), w.at);
+      else
+        zvfec_stream_receiver_push_media(rx.get(), w.data.data(), w.data.size(), w.at, nullptr);
+      for (const auto &o : drain(rx.get())) {
+        const auto id = std::pair{o.media_ssrc, seq_of(o.data)};
+        const auto it = sent.find(id);
+        if (it == sent.end() || it->second.first != o.data) {
+          ++wrong;
+          continue;
+        }
+        EXPECT_TRUE(handed.insert(id).second) << "handed out twice";
+        if (it->second.second < 0) ++groups[static_cast<std::size_t>(~it->second.second)].back;
+      }
+    }
+    EXPECT_EQ(wrong, 0) << "seed " << seed << ": packets that never left the sender";
+    int recoverable = 0, back = 0;
+    for (const auto &g : groups) {
+      if (g.lost == 0 || g.arrived < kK) continue;
+      ++recoverable;
+      back += g.back == g.lost;
+      if (!g.touched_by_copy) {
+        EXPECT_EQ(g.back, g.lost) << "seed " << seed << ": group of " << g.ssrc << " at " << g.base
+                                  << " touched by no copy";
+      }
+    }
+    std::printf("seed %u: %d of %d recoverable groups back\n", seed, back, recoverable);
+    EXPECT_GT(stats(rx.get()).fec_conflicts, 0u);
+  }
 }
 
 }  // namespace

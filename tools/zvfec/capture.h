@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "fec_codec.h"
+#include "bytes.h"
 
 namespace zvtool {
 

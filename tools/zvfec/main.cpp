@@ -19,6 +19,7 @@
 #include "recover.h"
 #include "report.h"
 #include "simulate.h"
+#include "variant.h"
 
 namespace {
 
@@ -32,6 +33,14 @@ struct SimArgs {
   std::uint64_t seed = 1;
   bool json = false;
 };
+
+// The variants' names as the help and the messages list them.
+std::string variant_list() {
+  std::string out;
+  for (const auto v : known_variants())
+    out += (out.empty() ? "" : ", ") + std::string(variant_name(v));
+  return out;
+}
 
 int fail(const std::string &msg, const char *command = "simulate") {
   fmt::print(stderr, "zvfec {}: {}\n", command, msg);
@@ -48,7 +57,7 @@ bool write_text(const std::string &path, const std::string &text) {
 bool faults(const std::vector<SimResult> &rs) {
   bool bad = false;
   for (const auto &r : rs) {
-    const auto name = variant_info(r.c.variant).name;
+    const auto name = variant_name(r.c.variant);
     if (!r.error.empty()) {
       fmt::print(stderr, "zvfec simulate: {} on {}: {}\n", name, r.c.channel.describe(), r.error);
       bad = true;
@@ -65,14 +74,13 @@ bool faults(const std::vector<SimResult> &rs) {
 }
 
 int run_simulate(const SimArgs &a) {
-  std::vector<Variant> variants;
+  std::vector<zvfec_stream_variant> variants;
   if (a.variant == "all") {
-    variants = {Variant::video_v2, Variant::video_v1, Variant::audio_v2};
+    variants = {ZVFEC_STREAM_VIDEO_V2, ZVFEC_STREAM_VIDEO_V1, ZVFEC_STREAM_AUDIO_V2};
   } else if (auto v = variant_from_name(a.variant)) {
     variants = {*v};
   } else {
-    return fail(
-        fmt::format("unknown variant '{}' (audio-v2, video-v2, video-v1 or all)", a.variant));
+    return fail(fmt::format("unknown variant '{}' ({} or all)", a.variant, variant_list()));
   }
   // The streams are held in memory: ten minutes of video is about 170 MB.
   if (!(a.duration > 0 && a.duration <= 600)) return fail("--duration must be in (0, 600] seconds");
@@ -93,17 +101,17 @@ int run_simulate(const SimArgs &a) {
 
   std::vector<SimCase> cases;
   for (auto v : variants) {
-    const auto &info = variant_info(v);
-    const int k = a.k.value_or(info.default_k), r = a.r.value_or(info.default_r);
-    if (auto bad = check_group_shape(v, k, r); !bad.empty())
-      return fail(fmt::format("{}: {}", info.name, bad));
+    const auto shape = default_shape(v);
+    const int k = a.k.value_or(shape.k), r = a.r.value_or(shape.r);
+    if (auto bad = shape_error(v, k, r); !bad.empty())
+      return fail(fmt::format("{}: {}", variant_name(v), bad));
     cases.push_back({v, k, r, channels.front()});
   }
 
   const SimOptions opts{a.duration, a.seed};
   std::vector<Bytes> video, audio;
-  auto stream = [&](Variant v) -> const std::vector<Bytes> & {
-    auto &s = v == Variant::audio_v2 ? audio : video;
+  auto stream = [&](zvfec_stream_variant v) -> const std::vector<Bytes> & {
+    auto &s = v == ZVFEC_STREAM_AUDIO_V2 ? audio : video;
     if (s.empty()) s = stream_for(v, opts);
     return s;
   };
@@ -265,14 +273,14 @@ int main(int argc, char **argv) {
       "for them and applied to packet captures"};
   app.set_version_flag("--version", std::string(zv_rsfec_version()));
   app.require_subcommand(1);
-  const std::vector<std::string> variant_names{"audio-v2", "video-v2", "video-v1"};
+  std::vector<std::string> variant_names;
+  for (const auto v : known_variants()) variant_names.emplace_back(variant_name(v));
 
   SimArgs sim;
   auto *s = app.add_subcommand("simulate",
                                "Protect synthetic streams, send them over a lossy "
                                "channel and compare the residual loss with an ideal code");
-  s->add_option("--variant", sim.variant, "audio-v2, video-v2, video-v1 or all")
-      ->capture_default_str();
+  s->add_option("--variant", sim.variant, variant_list() + " or all")->capture_default_str();
   s->add_option("-k", sim.k, "media packets per group (default per variant)");
   s->add_option("-r", sim.r, "FEC packets per group (default per variant)");
   s->add_option("--loss", sim.loss, "random loss with probability P")->type_name("P");
@@ -368,7 +376,7 @@ int main(int argc, char **argv) {
   if (pl->parsed()) return run_plan(plan);
   if (p->parsed()) {
     prot.variant = *variant_from_name(p_variant);
-    if (auto why = check_group_shape(prot.variant, prot.k, prot.r); !why.empty()) {
+    if (auto why = shape_error(prot.variant, prot.k, prot.r); !why.empty()) {
       fmt::print(stderr, "zvfec protect: {}: {}\n", p_variant, why);
       return 1;
     }

@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "report.h"
+#include "variant.h"
 
 namespace zvtool {
 namespace {
@@ -84,9 +85,9 @@ std::string check_plan_request(const PlanRequest &req) {
 Plan make_plan(const PlanRequest &req) {
   Plan plan;
   plan.request = req;
-  const auto &info = variant_info(req.variant);
-  const std::size_t s = symbol_len_for(static_cast<std::size_t>(req.packet_bytes));
-  plan.fec_packet_bytes = fec_packet_len(req.variant, s);
+  const auto info = describe_variant(req.variant);
+  const std::size_t s = zvfec_stream_symbol_len(static_cast<std::size_t>(req.packet_bytes));
+  plan.fec_packet_bytes = zvfec_stream_fec_size(req.variant, s);
   const auto fec_bytes = static_cast<double>(plan.fec_packet_bytes);
   const auto media_bytes = static_cast<double>(req.packet_bytes);
 
@@ -94,7 +95,7 @@ Plan make_plan(const PlanRequest &req) {
   std::vector<PlanChoice> within;
   for (int k = 1; k <= info.max_k; ++k)
     for (int r = 1; r <= info.max_r; ++r) {
-      if (!check_group_shape(req.variant, k, r).empty()) continue;
+      if (zvfec_stream_check_shape(req.variant, k, r) != 0) continue;
       ++plan.shapes;
       PlanChoice c;
       c.k = k;
@@ -158,12 +159,12 @@ std::string plan_text(const Plan &plan, std::size_t rows) {
   std::string out = fmt::format(
       "{} on {}: {:.4g} packets/s of {} bytes, residual loss target {:g}, added delay <= {:g} "
       "ms{}\n",
-      variant_info(req.variant).name, req.channel.describe(), req.packets_per_s, req.packet_bytes,
+      variant_name(req.variant), req.channel.describe(), req.packets_per_s, req.packet_bytes,
       req.target, req.max_delay_ms,
       std::isfinite(req.max_overhead) ? fmt::format(", overhead <= {:g}%", req.max_overhead * 100)
                                       : "");
   out += fmt::format("searched all {} shapes (k, r) of {}; {} fit the budget\n", plan.shapes,
-                     variant_info(req.variant).name, plan.within_budget);
+                     variant_name(req.variant), plan.within_budget);
   if (!plan.best) return out + fmt::format("no shape fits {}\n", budget(req));
   const auto &best = plan.frontier[*plan.best];
   if (plan.met)
@@ -188,7 +189,7 @@ std::string plan_text(const Plan &plan, std::size_t rows) {
 nlohmann::json plan_json(const Plan &plan, std::size_t rows) {
   const auto &req = plan.request;
   nlohmann::json j{
-      {"variant", variant_info(req.variant).name}, {"channel", channel_json(req.channel)},
+      {"variant", variant_name(req.variant)},      {"channel", channel_json(req.channel)},
       {"packets_per_s", req.packets_per_s},        {"packet_bytes", req.packet_bytes},
       {"fec_packet_bytes", plan.fec_packet_bytes}, {"target", req.target},
       {"max_delay_ms", req.max_delay_ms},          {"shapes", plan.shapes},

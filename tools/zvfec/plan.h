@@ -12,13 +12,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "fec_codec.h"
+#include <zvfec/stream.h>
+
 #include "loss_channel.h"
 
 namespace zvtool {
 
 struct PlanRequest {
-  Variant variant = Variant::video_v2;
+  zvfec_stream_variant variant = ZVFEC_STREAM_VIDEO_V2;
   LossModel channel;
   double packets_per_s = 0;
   int packet_bytes = 1200;  // RTP packet, header included

@@ -8,6 +8,7 @@
 
 #include "progress.h"
 #include "rtp.h"
+#include "variant.h"
 
 namespace zvtool {
 namespace {
@@ -74,8 +75,7 @@ std::vector<Frame> protect_capture(const Capture &in, const ProtectOptions &opts
     }
   };
 
-  const zvfec_stream_sender_config cfg{
-      static_cast<int>(opts.variant), opts.k, opts.r, opts.fec_pt, 0, 0};
+  const zvfec_stream_sender_config cfg{opts.variant, opts.k, opts.r, opts.fec_pt, 0, 0};
   Progress progress("protect", static_cast<std::int64_t>(in.frames.size()));
   for (std::size_t i = 0; i < in.frames.size(); ++i) {
     progress.update(static_cast<std::int64_t>(i));
@@ -156,7 +156,7 @@ int protect_command(const std::string &in, const std::string &out, const Protect
   fmt::print(
       "{} RTP packets in {} stream(s): {} groups, {} FEC packets ({} k={} r={}, payload type "
       "{}, port +{})\n",
-      stats.media, stats.streams, stats.groups, stats.fec, variant_info(opts.variant).name, opts.k,
+      stats.media, stats.streams, stats.groups, stats.fec, variant_name(opts.variant), opts.k,
       opts.r, opts.fec_pt, opts.port_offset);
   if (stats.non_udp + stats.non_rtp > 0)
     fmt::print("passed through unchanged: {} non-UDP and {} non-RTP packets\n", stats.non_udp,

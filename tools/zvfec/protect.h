@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include <zvfec/stream.h>
 #include "capture.h"
-#include "fec_codec.h"
 
 namespace zvtool {
 
@@ -14,7 +14,7 @@ inline constexpr int kDefaultFecPt = 127;
 inline constexpr int kDefaultPortOffset = 2;
 
 struct ProtectOptions {
-  Variant variant = Variant::video_v2;
+  zvfec_stream_variant variant = ZVFEC_STREAM_VIDEO_V2;
   int k = 10, r = 4;
   int fec_pt = kDefaultFecPt;
   int port_offset = kDefaultPortOffset;

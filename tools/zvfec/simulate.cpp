@@ -1,12 +1,15 @@
 #include "simulate.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <memory>
 
 #include <fmt/format.h>
 
 #include "rtp.h"
 #include "synthetic_stream.h"
+#include "variant.h"
 
 namespace zvtool {
 namespace {
@@ -27,6 +30,75 @@ std::uint64_t case_seed(const SimCase &c, std::uint64_t seed) {
   return mix(h ^ (c.channel.burst ? 1u : 0u));
 }
 
+using CodecPtr = std::unique_ptr<zvfec_stream_codec, decltype(&zvfec_stream_codec_free)>;
+
+std::int64_t now_ns() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// A stream-layer call's result code and the wall time spent inside it.
+struct Timed {
+  int code = 0;
+  std::int64_t ns = 0;
+};
+
+// Protects the group `media` with r FEC packets of variant v (the codec's),
+// placed in fec, each with the stream layer's zeroed room for an RTP header in
+// front.
+Timed encode_group(zvfec_stream_codec *codec, zvfec_stream_variant v,
+                   std::span<const ByteView> media, int r, std::vector<Bytes> &fec) {
+  std::vector<const std::uint8_t *> ptr;
+  std::vector<std::size_t> len;
+  std::size_t longest = 0;
+  for (const auto &m : media) {
+    ptr.push_back(m.data());
+    len.push_back(m.size());
+    longest = std::max(longest, m.size());
+  }
+  // The stream layer refuses a group too long for a symbol.
+  const std::size_t cap = zvfec_stream_fec_size(v, zvfec_stream_symbol_len(longest));
+  fec.assign(static_cast<std::size_t>(r), Bytes(cap));
+  std::vector<std::uint8_t *> out;
+  for (auto &f : fec) out.push_back(f.data());
+  std::vector<std::size_t> out_len(fec.size(), 0);
+  const std::int64_t t0 = now_ns();
+  const int rc =
+      zvfec_stream_codec_encode(codec, ptr.data(), len.data(), static_cast<int>(media.size()), r,
+                                out.data(), cap, out_len.data());
+  const Timed t{rc, now_ns() - t0};
+  if (rc != 0) fec.clear();
+  for (std::size_t j = 0; j < fec.size(); ++j) fec[j].resize(out_len[j]);
+  return t;
+}
+
+// Recovers what `group` lacks from the media and FEC packets that arrived;
+// recovered holds the packets the stream layer handed out, in sequence order.
+Timed decode_group(zvfec_stream_codec *codec, const zvfec_stream_fec_header &group,
+                   std::uint32_t ssrc, std::span<const ByteView> media,
+                   std::span<const ByteView> fec, std::vector<Bytes> &recovered) {
+  std::vector<const std::uint8_t *> mp, fp;
+  std::vector<std::size_t> ml, fl;
+  for (const auto &m : media) mp.push_back(m.data()), ml.push_back(m.size());
+  for (const auto &f : fec) fp.push_back(f.data()), fl.push_back(f.size());
+  const auto k = static_cast<std::size_t>(group.k);
+  const auto cap = static_cast<std::size_t>(group.symbol_len);
+  recovered.assign(k, Bytes(cap));
+  std::vector<std::uint8_t *> rp;
+  for (auto &b : recovered) rp.push_back(b.data());
+  std::vector<std::size_t> rl(k, 0);
+  int count = 0;
+  const std::int64_t t0 = now_ns();
+  const int rc =
+      zvfec_stream_codec_decode(codec, &group, ssrc, mp.data(), ml.data(), mp.size(), fp.data(),
+                                fl.data(), fp.size(), rp.data(), cap, rl.data(), &count, nullptr);
+  const Timed t{rc, now_ns() - t0};
+  recovered.resize(static_cast<std::size_t>(count));
+  for (std::size_t m = 0; m < recovered.size(); ++m) recovered[m].resize(rl[m]);
+  return t;
+}
+
 double percentile(std::vector<double> v, double q) {
   if (v.empty()) return 0;
   const auto i = static_cast<std::size_t>(std::min<double>(
@@ -37,8 +109,9 @@ double percentile(std::vector<double> v, double q) {
 
 }  // namespace
 
-std::vector<Bytes> stream_for(Variant v, const SimOptions &opts) {
-  if (v == Variant::audio_v2) return synthetic_audio(opts.duration_s, 50, mix(opts.seed ^ 0xA0));
+std::vector<Bytes> stream_for(zvfec_stream_variant v, const SimOptions &opts) {
+  if (v == ZVFEC_STREAM_AUDIO_V2)
+    return synthetic_audio(opts.duration_s, 50, mix(opts.seed ^ 0xA0));
   return synthetic_video(opts.duration_s, 2.5e6, 30, 1200, mix(opts.seed ^ 0x7D));
 }
 
@@ -46,12 +119,12 @@ SimResult simulate_case(const SimCase &c, const std::vector<Bytes> &stream, cons
                         const std::function<void(double)> &on_progress) {
   SimResult res;
   res.c = c;
-  if (auto why = check_group_shape(c.variant, c.k, c.r); !why.empty()) {
+  if (auto why = shape_error(c.variant, c.k, c.r); !why.empty()) {
     res.error = why;
     return res;
   }
-  FecCodec codec(c.variant);
-  if (!codec.ok()) {
+  const CodecPtr codec(zvfec_stream_codec_new(c.variant), zvfec_stream_codec_free);
+  if (!codec) {
     res.error = "the library refused to create a handle";
     return res;
   }
@@ -63,7 +136,7 @@ SimResult simulate_case(const SimCase &c, const std::vector<Bytes> &stream, cons
   // Per-call rates in bytes per nanosecond (GB/s); their median is the
   // throughput, which one descheduled call on a busy machine cannot skew.
   std::vector<double> enc_rate, dec_rate;
-  std::vector<Bytes> fec;
+  std::vector<Bytes> fec, back_packets;
   std::vector<ByteView> media(k), got_media, got_fec;
   std::vector<bool> media_lost(k);
 
@@ -75,7 +148,7 @@ SimResult simulate_case(const SimCase &c, const std::vector<Bytes> &stream, cons
       media[i] = stream[g * k + i];
       group_bytes += static_cast<std::int64_t>(media[i].size());
     }
-    const Timed enc = codec.encode(media, c.r, fec);
+    const Timed enc = encode_group(codec.get(), c.variant, media, c.r, fec);
     if (enc.code != 0) {
       res.error = fmt::format("encode failed with code {}", enc.code);
       return res;
@@ -104,20 +177,21 @@ SimResult simulate_case(const SimCase &c, const std::vector<Bytes> &stream, cons
       res.lost += lost;
       std::int64_t back = 0;
       if (!got_fec.empty()) {
-        const auto hdr = parse_fec_packet(fec[0]);
-        if (!hdr) {
+        zvfec_stream_fec_header hdr{};
+        if (zvfec_stream_parse_fec(fec[0].data(), fec[0].size(), &hdr) != 0) {
           res.error = "the library wrote an FEC header that does not describe the group";
           return res;
         }
         const auto ssrc = parse_rtp(media[0])->ssrc;
-        const auto d = codec.decode(*hdr, got_media, got_fec, ssrc);
-        if (d.call.code != -100) {
-          if (d.call.ns > 0)
-            dec_rate.push_back(static_cast<double>(group_bytes) / static_cast<double>(d.call.ns));
-          group_us += static_cast<double>(d.call.ns) / 1e3;
+        const Timed dec = decode_group(codec.get(), hdr, ssrc, got_media, got_fec, back_packets);
+        // Too few symbols: the stream layer did not call the library.
+        if (dec.code != ZVFEC_STREAM_E_TOO_FEW) {
+          if (dec.ns > 0)
+            dec_rate.push_back(static_cast<double>(group_bytes) / static_cast<double>(dec.ns));
+          group_us += static_cast<double>(dec.ns) / 1e3;
         }
-        for (const auto &p : d.packets) {
-          const auto off = static_cast<std::uint16_t>(parse_rtp(p)->seq - hdr->base_seq);
+        for (const auto &p : back_packets) {
+          const auto off = static_cast<std::uint16_t>(parse_rtp(p)->seq - hdr.base_seq);
           if (media_lost[off] && std::ranges::equal(p, media[off]))
             ++back;
           else

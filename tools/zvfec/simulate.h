@@ -8,13 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "fec_codec.h"
+#include <zvfec/stream.h>
+
+#include "bytes.h"
 #include "loss_channel.h"
 
 namespace zvtool {
 
 struct SimCase {
-  Variant variant;
+  zvfec_stream_variant variant;
   int k, r;
   LossModel channel;
 };
@@ -43,7 +45,7 @@ struct SimResult {
 
 // The media stream a variant protects: video for the video variants, audio for
 // audio, of opts.duration_s seconds, generated from opts.seed.
-std::vector<Bytes> stream_for(Variant v, const SimOptions &opts);
+std::vector<Bytes> stream_for(zvfec_stream_variant v, const SimOptions &opts);
 
 // Runs one case over `stream` (whole groups only; a trailing partial group is
 // left out). The channel seed derives from opts.seed and the case, so equal

@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "command.h"
+#include "plot.h"
 #include "report.h"
 #include "variant.h"
 
@@ -201,6 +203,79 @@ nlohmann::json plan_json(const Plan &plan, std::size_t rows) {
   for (std::size_t i = from; i < to; ++i) list.push_back(choice_json(plan, plan.frontier[i]));
   j["choices"] = list;
   return j;
+}
+
+std::optional<PlanCommand> parse_plan(const PlanArgs &a, std::string *why) {
+  PlanCommand cmd;
+  PlanRequest &req = cmd.request;
+  const auto variant = variant_from_name(a.variant);
+  if (!variant) {
+    *why = fmt::format("unknown variant '{}' ({})", a.variant, variant_list());
+    return std::nullopt;
+  }
+  req.variant = *variant;
+  const auto channel = channel_from_options(a.loss, a.burst, why);
+  if (!channel) return std::nullopt;
+  req.channel = *channel;
+  req.packet_bytes = a.packet;
+  if (a.pps.has_value() == !a.rate.empty()) {
+    *why = "give the stream as --pps N or as --rate BITS (with --packet BYTES)";
+    return std::nullopt;
+  }
+  if (a.pps) {
+    req.packets_per_s = *a.pps;
+  } else {
+    const auto bits = parse_bit_rate(a.rate);
+    if (!bits) {
+      *why = fmt::format("--rate '{}' must be a bit rate such as 2.5M or 64k", a.rate);
+      return std::nullopt;
+    }
+    req.packets_per_s = *bits / (8.0 * a.packet);
+  }
+  req.target = a.target;
+  req.max_delay_ms = a.max_delay;
+  if (a.max_overhead) req.max_overhead = *a.max_overhead;
+  if (auto e = check_plan_request(req); !e.empty()) {
+    *why = e;
+    return std::nullopt;
+  }
+  cmd.json = a.json;
+  cmd.plot = a.plot;
+  return cmd;
+}
+
+PlanReport run_plan(const PlanCommand &cmd) {
+  PlanReport report{make_plan(cmd.request), {}};
+  if (cmd.plot.empty()) return report;
+  for (double f : {0.25, 0.5, 1.0, 2.0}) {
+    PlanRequest r = cmd.request;
+    r.max_delay_ms = cmd.request.max_delay_ms * f;
+    if (f == 1.0)
+      report.budgets.push_back(report.plan);
+    else if (r.max_delay_ms > 0)
+      report.budgets.push_back(make_plan(r));
+  }
+  return report;
+}
+
+int print_plan(const PlanCommand &cmd, const PlanReport &report) {
+  if (cmd.json)
+    fmt::print("{}\n", plan_json(report.plan).dump(2));
+  else
+    fmt::print("{}", plan_text(report.plan));
+  if (!cmd.plot.empty()) {
+    if (auto e = plot_plans(report.budgets, report.plan, cmd.plot); !e.empty())
+      return command_error("plan", e);
+    if (!cmd.json) fmt::print("plot written to {}\n", cmd.plot);
+  }
+  return 0;
+}
+
+int plan_command(const PlanArgs &args) {
+  std::string why;
+  const auto cmd = parse_plan(args, &why);
+  if (!cmd) return command_error("plan", why);
+  return print_plan(*cmd, run_plan(*cmd));
 }
 
 }  // namespace zvtool

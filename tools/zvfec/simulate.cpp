@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 
 #include <fmt/format.h>
 
+#include "command.h"
+#include "plot.h"
+#include "report.h"
 #include "rtp.h"
 #include "synthetic_stream.h"
 #include "variant.h"
@@ -107,6 +111,26 @@ double percentile(std::vector<double> v, double q) {
   return v[i];
 }
 
+// Fills in what follows from res's counts over `groups` groups of its case,
+// its ideal code's bound and the per-call rates (bytes per ns) and per-group
+// latencies (us) measured.
+void summarise(SimResult &res, std::int64_t groups, const std::vector<double> &enc_rate,
+               const std::vector<double> &dec_rate, const std::vector<double> &latency_us) {
+  res.groups = groups;
+  res.media = groups * res.c.k;
+  if (res.media > 0)
+    res.residual = static_cast<double>(res.lost - res.recovered) / static_cast<double>(res.media);
+  if (res.media_bytes > 0)
+    res.overhead = static_cast<double>(res.fec_bytes) / static_cast<double>(res.media_bytes);
+  const auto bound = mds_residual(res.c.channel, res.c.k, res.c.r);
+  res.mds = bound.mean;
+  if (groups > 0) res.mds_stderr = std::sqrt(bound.variance / static_cast<double>(groups));
+  res.encode_mbps = percentile(enc_rate, 0.5) * 1e3;
+  res.decode_mbps = percentile(dec_rate, 0.5) * 1e3;
+  res.latency_p50_us = percentile(latency_us, 0.50);
+  res.latency_p99_us = percentile(latency_us, 0.99);
+}
+
 }  // namespace
 
 std::vector<Bytes> stream_for(zvfec_stream_variant v, const SimOptions &opts) {
@@ -204,20 +228,231 @@ SimResult simulate_case(const SimCase &c, const std::vector<Bytes> &stream, cons
     latency_us.push_back(group_us);
   }
 
-  res.groups = static_cast<std::int64_t>(groups);
-  res.media = static_cast<std::int64_t>(groups * k);
-  if (res.media > 0)
-    res.residual = static_cast<double>(res.lost - res.recovered) / static_cast<double>(res.media);
-  if (res.media_bytes > 0)
-    res.overhead = static_cast<double>(res.fec_bytes) / static_cast<double>(res.media_bytes);
-  const auto bound = mds_residual(c.channel, c.k, c.r);
-  res.mds = bound.mean;
-  if (groups > 0) res.mds_stderr = std::sqrt(bound.variance / static_cast<double>(groups));
-  res.encode_mbps = percentile(enc_rate, 0.5) * 1e3;
-  res.decode_mbps = percentile(dec_rate, 0.5) * 1e3;
-  res.latency_p50_us = percentile(latency_us, 0.50);
-  res.latency_p99_us = percentile(latency_us, 0.99);
+  summarise(res, static_cast<std::int64_t>(groups), enc_rate, dec_rate, latency_us);
   return res;
+}
+
+namespace {
+
+// Writes the fault summary to stderr and tells whether the library misbehaved.
+bool faults(const std::vector<SimResult> &rs) {
+  bool bad = false;
+  for (const auto &r : rs) {
+    const auto name = variant_name(r.c.variant);
+    if (!r.error.empty()) {
+      fmt::print(stderr, "zvfec simulate: {} on {}: {}\n", name, r.c.channel.describe(), r.error);
+      bad = true;
+    }
+    if (r.failed_groups > 0 || r.corrupt > 0) {
+      fmt::print(stderr,
+                 "zvfec simulate: {} on {}: {} group(s) with enough packets not recovered, {} "
+                 "recovered packet(s) differ from the original\n",
+                 name, r.c.channel.describe(), r.failed_groups, r.corrupt);
+      bad = true;
+    }
+  }
+  return bad;
+}
+
+int failed(const std::string &msg) { return command_error("simulate", msg); }
+
+// FROM:TO:STEP, or nullopt.
+std::optional<SimulateCommand::Sweep> parse_sweep(const std::string &text) {
+  double f = 0, t = 0, s = 0;
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%lf:%lf:%lf%c", &f, &t, &s, &tail) != 3 || !(s > 0) || !(f >= 0) ||
+      !(t >= f) || !(t < 1) || (t - f) / s > 1000)
+    return std::nullopt;
+  SimulateCommand::Sweep out;
+  out.from = f, out.to = t, out.step = s;
+  return out;
+}
+
+// The synthetic streams, each made when a case first needs it.
+class Streams {
+ public:
+  explicit Streams(const SimOptions &opts) : opts_(opts) {}
+  const std::vector<Bytes> &of(zvfec_stream_variant v) {
+    auto &s = v == ZVFEC_STREAM_AUDIO_V2 ? audio_ : video_;
+    if (s.empty()) s = stream_for(v, opts_);
+    return s;
+  }
+
+ private:
+  SimOptions opts_;
+  std::vector<Bytes> video_, audio_;
+};
+
+std::vector<SimResult> run_cases(const SimulateCommand &cmd, Streams &streams,
+                                 const std::function<void(double)> &on_progress) {
+  std::vector<SimResult> results;
+  const double runs = static_cast<double>(cmd.cases.size() * cmd.channels.size());
+  for (const auto &ch : cmd.channels)
+    for (auto c : cmd.cases) {
+      const auto done = static_cast<double>(results.size());
+      c.channel = ch;
+      results.push_back(simulate_case(c, streams.of(c.variant), cmd.sim, [&](double f) {
+        if (on_progress) on_progress((done + f) / runs);
+      }));
+    }
+  return results;
+}
+
+std::vector<SweepPoint> run_sweep(const SimulateCommand &cmd, Streams &streams,
+                                  const std::function<void(double)> &on_progress) {
+  const auto &sw = *cmd.sweep;
+  std::vector<SweepPoint> sweep;
+  const int points = static_cast<int>(std::floor((sw.to - sw.from) / sw.step + 1e-9)) + 1;
+  for (int i = 0; i < points; ++i) {
+    if (on_progress) on_progress(static_cast<double>(i) / points);
+    const double p = sw.from + sw.step * i;
+    std::optional<LossModel> m = sw.burst ? LossModel::gilbert_elliott(p, sw.mean_burst)
+                                          : std::optional<LossModel>(LossModel::random(p));
+    if (!m) continue;  // that rate cannot have that burst length
+    SweepPoint pt{p, {}};
+    for (auto c : cmd.cases) {
+      c.channel = *m;
+      pt.results.push_back(simulate_case(c, streams.of(c.variant), cmd.sim));
+    }
+    sweep.push_back(std::move(pt));
+  }
+  return sweep;
+}
+
+int print_results(const SimulateCommand &cmd, const std::vector<SimResult> &results) {
+  if (cmd.json) {
+    auto j = results_json(results);
+    j["duration_s"] = cmd.sim.duration_s;
+    j["seed"] = cmd.sim.seed;
+    fmt::print("{}\n", j.dump(2));
+  } else {
+    fmt::print(
+        "{} s per stream (video 2.5 Mbit/s 30 fps, packets <= 1200 bytes; audio 50 "
+        "packets/s), seed {}\n",
+        cmd.sim.duration_s, cmd.sim.seed);
+    fmt::print("{}", results_table(results));
+  }
+  if (!cmd.csv.empty() && !write_text(cmd.csv, results_csv(results)))
+    return failed(fmt::format("cannot write '{}'", cmd.csv));
+  return faults(results) ? 1 : 0;
+}
+
+int print_sweep(const SimulateCommand &cmd, const std::vector<SweepPoint> &sweep) {
+  const auto &sw = *cmd.sweep;
+  if (cmd.json) {
+    auto j = sweep_json(sweep);
+    j["duration_s"] = cmd.sim.duration_s;
+    j["seed"] = cmd.sim.seed;
+    fmt::print("{}\n", j.dump(2));
+  } else {
+    fmt::print(
+        "residual media loss % against channel loss % ({} channel{}), {} s per stream, "
+        "seed {}\n",
+        sw.burst ? "burst" : "random",
+        sw.burst ? fmt::format(", mean burst {:g}", sw.mean_burst) : "", cmd.sim.duration_s,
+        cmd.sim.seed);
+    fmt::print("{}", sweep_table(sweep));
+  }
+  if (!cmd.csv.empty() && !write_text(cmd.csv, sweep_csv(sweep)))
+    return failed(fmt::format("cannot write '{}'", cmd.csv));
+  if (!cmd.plot.empty()) {
+    if (auto err = plot_sweep(sweep, cmd.plot); !err.empty()) return failed(err);
+    if (!cmd.json) fmt::print("plot written to {}\n", cmd.plot);
+  }
+  std::vector<SimResult> all;
+  for (const auto &p : sweep) all.insert(all.end(), p.results.begin(), p.results.end());
+  return faults(all) ? 1 : 0;
+}
+
+}  // namespace
+
+std::optional<SimulateCommand> parse_simulate(const SimulateArgs &a, std::string *why) {
+  SimulateCommand cmd;
+  std::vector<zvfec_stream_variant> variants;
+  if (a.variant == "all") {
+    variants = {ZVFEC_STREAM_VIDEO_V2, ZVFEC_STREAM_VIDEO_V1, ZVFEC_STREAM_AUDIO_V2};
+  } else if (auto v = variant_from_name(a.variant)) {
+    variants = {*v};
+  } else {
+    *why = fmt::format("unknown variant '{}' ({} or all)", a.variant, variant_list());
+    return std::nullopt;
+  }
+  // The streams are held in memory: ten minutes of video is about 170 MB.
+  if (!(a.duration > 0 && a.duration <= 600)) {
+    *why = "--duration must be in (0, 600] seconds";
+    return std::nullopt;
+  }
+  cmd.sim = {a.duration, a.seed};
+
+  if (!a.loss.empty()) {
+    auto m = parse_loss(a.loss, false, why);
+    if (!m) return std::nullopt;
+    cmd.channels.push_back(*m);
+  }
+  if (!a.burst.empty()) {
+    auto m = parse_loss(a.burst, true, why);
+    if (!m) return std::nullopt;
+    cmd.channels.push_back(*m);
+  }
+  if (cmd.channels.empty())
+    cmd.channels = {LossModel::random(0.05), *LossModel::gilbert_elliott(0.05, 3)};
+
+  for (auto v : variants) {
+    const auto shape = default_shape(v);
+    const int k = a.k.value_or(shape.k), r = a.r.value_or(shape.r);
+    if (auto bad = shape_error(v, k, r); !bad.empty()) {
+      *why = fmt::format("{}: {}", variant_name(v), bad);
+      return std::nullopt;
+    }
+    cmd.cases.push_back({v, k, r, cmd.channels.front()});
+  }
+
+  if (!a.sweep.empty() || !a.plot.empty()) {
+    SimulateCommand::Sweep sw;
+    if (!a.sweep.empty()) {
+      const auto parsed = parse_sweep(a.sweep);
+      if (!parsed) {
+        *why = fmt::format(
+            "--sweep '{}' must be FROM:TO:STEP with 0 <= FROM <= TO < 1, STEP > 0 and at most "
+            "1000 steps",
+            a.sweep);
+        return std::nullopt;
+      }
+      sw = *parsed;
+    }
+    sw.burst = !a.burst.empty();
+    sw.mean_burst = sw.burst ? cmd.channels.back().mean_burst : 1;
+    cmd.sweep = sw;
+  }
+  cmd.json = a.json;
+  cmd.csv = a.csv;
+  cmd.plot = a.plot;
+  return cmd;
+}
+
+SimulateReport run_simulate(const SimulateCommand &cmd,
+                            const std::function<void(double)> &on_progress) {
+  Streams streams(cmd.sim);
+  SimulateReport report;
+  if (cmd.sweep)
+    report.sweep = run_sweep(cmd, streams, on_progress);
+  else
+    report.results = run_cases(cmd, streams, on_progress);
+  return report;
+}
+
+int print_simulate(const SimulateCommand &cmd, const SimulateReport &report) {
+  return cmd.sweep ? print_sweep(cmd, report.sweep) : print_results(cmd, report.results);
+}
+
+int simulate_command(const SimulateArgs &args) {
+  std::string why;
+  const auto cmd = parse_simulate(args, &why);
+  if (!cmd) return failed(why);
+  const auto report = with_progress(cmd->sweep ? "sweep" : "simulate", [&](const auto &progress) {
+    return run_simulate(*cmd, progress);
+  });
+  return print_simulate(*cmd, report);
 }
 
 }  // namespace zvtool

@@ -28,6 +28,15 @@ std::optional<zvfec_stream_variant> variant_from_name(std::string_view name) {
   return std::nullopt;
 }
 
+std::string variant_list() {
+  std::string out;
+  for (const auto v : known_variants()) {
+    if (!out.empty()) out += ", ";
+    out += variant_name(v);
+  }
+  return out;
+}
+
 GroupShape default_shape(zvfec_stream_variant v) {
   // Audio comes some 50 packets a second: a group of 10 would hold a lost
   // packet back for almost 200 ms before its FEC arrives.

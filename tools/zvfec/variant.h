@@ -24,6 +24,9 @@ std::string_view variant_name(zvfec_stream_variant v);
 
 std::optional<zvfec_stream_variant> variant_from_name(std::string_view name);
 
+// The known variants' names as help and messages list them: "a, b, c".
+std::string variant_list();
+
 struct GroupShape {
   int k = 0, r = 0;
 };

@@ -15,16 +15,26 @@
 //
 // After the usual table, a summary gives every figure as a ratio to memcpy
 // of the same shape in the same run: the figure to compare between runs on a
-// machine shared with other work.
+// machine shared with other work. With --benchmark_format=json (or
+// --benchmark_out with --benchmark_out_format=json) the same figures are in
+// the JSON: every rate in bytes_per_second and, beside it, of_memcpy, its share
+// of memcpy's.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <optional>
+#include <ostream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifdef __linux__
@@ -217,6 +227,40 @@ void BM_decode(benchmark::State &state) {
   set_rate(state, b.shape);
 }
 
+// What a run's name says: BM_<what>/<k>/<r>[/<loss>], aggregates of
+// repetitions (mean, median, ...) under the name of their runs.
+struct RunName {
+  std::string shape;  // "<k>/<r>"
+  std::string label;  // "memcpy", "encode", "decode 25% lost"
+};
+
+RunName name_of(const benchmark::BenchmarkReporter::Run &run) {
+  const std::string what = run.run_name.function_name.substr(3);
+  const std::string &args = run.run_name.args;
+  const size_t second = args.find('/', args.find('/') + 1);
+  return {args.substr(0, second),
+          second == std::string::npos ? what : what + " " + args.substr(second + 1) + "% lost"};
+}
+
+// A rate in bytes per second; nullptr for runs that have none to compare:
+// failed ones, and the spread of repetitions (stddev, cv), which is no rate.
+const benchmark::Counter *rate_of(const benchmark::BenchmarkReporter::Run &run) {
+  if (run.error_occurred || run.aggregate_name == "stddev" || run.aggregate_name == "cv")
+    return nullptr;
+  const auto rate = run.counters.find("bytes_per_second");
+  return rate == run.counters.end() ? nullptr : &rate->second;
+}
+
+std::string printed(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string printed(const char *format, ...) {
+  char buf[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buf, sizeof buf, format, args);
+  va_end(args);
+  return buf;
+}
+
 // The console table, then one line per shape with every rate as a share of
 // memcpy's in the same run.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -224,39 +268,32 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run> &runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run &run : runs) {
-      if (run.error_occurred) continue;
-      const auto rate = run.counters.find("bytes_per_second");
-      if (rate == run.counters.end()) continue;
-      const std::string name = run.benchmark_name();
-      // Names are BM_<what>/<k>/<r>[/<loss>]
-      const size_t slash = name.find('/');
-      const std::string what = name.substr(3, slash - 3);
-      const size_t second = name.find('/', slash + 1);
-      const size_t third = name.find('/', second + 1);
-      const std::string shape = name.substr(slash + 1, third - slash - 1);
-      const std::string label =
-          third == std::string::npos ? what : what + " " + name.substr(third + 1) + "% lost";
-      Figure &f = shapes_[shape][label];
-      f.rate = rate->second.value;
+      const benchmark::Counter *rate = rate_of(run);
+      if (rate == nullptr) continue;
+      const RunName n = name_of(run);
+      Figure &f = shapes_[n.shape][n.label];
+      f.rate = rate->value;
       const auto peak = run.counters.find("peak_MiB");
       if (peak != run.counters.end()) f.peak_mib = peak->second.value;
     }
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\nRates as a share of memcpy of the same shape, in this run (k/r):\n");
+    std::ostream &out = GetOutputStream();
+    out << "\nRates as a share of memcpy of the same shape, in this run (k/r):\n";
     for (const auto &[shape, figures] : shapes_) {
       const auto copy = figures.find("memcpy");
       if (copy == figures.end()) continue;
-      std::printf("  %s: memcpy %.0f MB/s\n", shape.c_str(), copy->second.rate / 1e6);
+      out << printed("  %s: memcpy %.0f MB/s\n", shape.c_str(), copy->second.rate / 1e6);
       for (const auto &[label, f] : figures) {
         if (label == "memcpy") continue;
-        std::printf("    %-18s %8.0f MB/s  1/%-6.1f of memcpy", label.c_str(), f.rate / 1e6,
-                    copy->second.rate / f.rate);
-        if (f.peak_mib >= 0) std::printf("  peak %.1f MiB", f.peak_mib);
-        std::printf("\n");
+        out << printed("    %-18s %8.0f MB/s  1/%-6.1f of memcpy", label.c_str(), f.rate / 1e6,
+                       copy->second.rate / f.rate);
+        if (f.peak_mib >= 0) out << printed("  peak %.1f MiB", f.peak_mib);
+        out << "\n";
       }
     }
+    out.flush();
   }
 
  private:
@@ -266,6 +303,77 @@ class RatioReporter : public benchmark::ConsoleReporter {
   };
   std::map<std::string, std::map<std::string, Figure>> shapes_;
 };
+
+// Passes every run on to another reporter (JSON) with one more counter,
+// of_memcpy: the run's rate as a share of memcpy's for the same shape
+// earlier in the same run, what the console summary shows. memcpy runs first:
+// it is registered first.
+class ShareReporter : public benchmark::BenchmarkReporter {
+ public:
+  explicit ShareReporter(std::unique_ptr<benchmark::BenchmarkReporter> inner)
+      : inner_(std::move(inner)) {}
+
+  bool ReportContext(const Context &context) override {
+    // The library points this reporter, not the inner one, at its file.
+    inner_->SetOutputStream(&GetOutputStream());
+    inner_->SetErrorStream(&GetErrorStream());
+    return inner_->ReportContext(context);
+  }
+  void ReportRuns(const std::vector<Run> &runs) override {
+    std::vector<Run> out = runs;
+    for (Run &run : out) {
+      const benchmark::Counter *rate = rate_of(run);
+      if (rate == nullptr) continue;
+      const RunName n = name_of(run);
+      const auto key = std::make_pair(n.shape, run.aggregate_name);
+      if (n.label == "memcpy") {
+        memcpy_[key] = rate->value;
+        continue;
+      }
+      const auto copy = memcpy_.find(key);
+      if (copy != memcpy_.end() && copy->second > 0)
+        run.counters["of_memcpy"] = rate->value / copy->second;
+    }
+    inner_->ReportRuns(out);
+  }
+  void Finalize() override { inner_->Finalize(); }
+
+ private:
+  std::unique_ptr<benchmark::BenchmarkReporter> inner_;
+  std::map<std::pair<std::string, std::string>, double> memcpy_;  // (shape, aggregate): rate
+};
+
+// The value of flag --name=value (or -name=value) in argv, before
+// benchmark::Initialize consumes it; as there, the last one counts, and
+// without one the environment variable NAME (upper case) stands in for it.
+std::optional<std::string> flag(int argc, char **argv, const std::string &name) {
+  std::optional<std::string> value;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg.rfind("--", 0) == 0)
+      arg.erase(0, 2);
+    else if (arg.rfind('-', 0) == 0)
+      arg.erase(0, 1);
+    else
+      continue;
+    if (arg.rfind(name + "=", 0) == 0) value = arg.substr(name.size() + 1);
+  }
+  if (value) return value;
+  std::string env = name;
+  for (char &c : env) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (const char *v = std::getenv(env.c_str())) return std::string(v);
+  return std::nullopt;
+}
+
+// The reporter for format `name` with the memcpy shares: the console table
+// with its summary, JSON with of_memcpy counters. nullptr for other formats,
+// which the library's own reporters serve without the shares.
+std::unique_ptr<benchmark::BenchmarkReporter> reporter_for(const std::string &name) {
+  if (name == "console") return std::make_unique<RatioReporter>();
+  if (name == "json")
+    return std::make_unique<ShareReporter>(std::make_unique<benchmark::JSONReporter>());
+  return nullptr;
+}
 
 // k = 10000, r = 5000, and the largest code of rate 2/3 within n <= 50000.
 void shapes(benchmark::internal::Benchmark *b) {
@@ -285,10 +393,18 @@ BENCHMARK(BM_encode)->Apply(shapes);
 BENCHMARK(BM_decode)->Apply(losses);
 
 int main(int argc, char **argv) {
+  // What --benchmark_format and --benchmark_out_format ask for, read before
+  // Initialize takes them out of argv; unknown formats are the library's to
+  // refuse.
+  const std::string display_format = flag(argc, argv, "benchmark_format").value_or("console");
+  const bool to_file = !flag(argc, argv, "benchmark_out").value_or("").empty();
+  const std::string file_format = flag(argc, argv, "benchmark_out_format").value_or("json");
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::unique_ptr<benchmark::BenchmarkReporter> display = reporter_for(display_format);
+  if (!display) display.reset(benchmark::CreateDefaultDisplayReporter());
+  const auto file = to_file ? reporter_for(file_format) : nullptr;
+  benchmark::RunSpecifiedBenchmarks(display.get(), file.get());
   benchmark::Shutdown();
   return 0;
 }

@@ -6,26 +6,28 @@
 #include <cstdint>
 #include <span>
 
+#include <zvfec/stream.h>
+
 #include "capture.h"
-#include "fec_codec.h"
 #include "fuzz_support.h"
 #include "rtp.h"
 
 namespace zvfuzz {
 
-// A UDP payload as the tool reads it: an RTP header and an FEC packet.
-// Accepted ones hold what the parsers promise.
+// A UDP payload as the tool reads it: an RTP header, and an FEC packet read by
+// the stream layer's parser, on which the tool relies. Accepted ones hold what
+// the parsers promise.
 inline void check_payload(zvtool::ByteView payload) {
   if (const auto rtp = zvtool::parse_rtp(payload)) {
     ZV_FUZZ_CHECK(payload.size() >= 12 + 4 * size_t{payload[0] & 0x0Fu});
   }
-  if (const auto fec = zvtool::parse_fec_packet(payload)) {
-    const auto &info = zvtool::variant_info(fec->variant);
-    ZV_FUZZ_CHECK(fec->symbol_len >= 16 && fec->symbol_len % 4 == 0);
-    ZV_FUZZ_CHECK(fec->esi >= fec->k && fec->esi < fec->k + fec->r);
-    ZV_FUZZ_CHECK(zvtool::check_group_shape(fec->variant, fec->k, fec->r).empty());
+  zvfec_stream_fec_header fec{};
+  if (zvfec_stream_parse_fec(payload.data(), payload.size(), &fec) == 0) {
+    ZV_FUZZ_CHECK(fec.symbol_len >= 16 && fec.symbol_len % 4 == 0);
+    ZV_FUZZ_CHECK(fec.esi >= fec.k && fec.esi < fec.k + fec.r);
+    ZV_FUZZ_CHECK(zvfec_stream_check_shape(fec.variant, fec.k, fec.r) == 0);
     ZV_FUZZ_CHECK(payload.size() ==
-                  zvtool::kRtpRoom + info.header_len + static_cast<size_t>(fec->symbol_len));
+                  zvfec_stream_fec_size(fec.variant, static_cast<size_t>(fec.symbol_len)));
   }
 }
 

@@ -469,7 +469,7 @@ TEST_F(Cli, PlanPrintsTheCheapestShapeAsTextJsonAndPlot) {
   readme.channel = LossModel::random(0.05);
   readme.packets_per_s = 2.5e6 / (8 * 1200);
   PlanRequest bursts = readme;
-  bursts.variant = Variant::audio_v2;
+  bursts.variant = ZVFEC_STREAM_AUDIO_V2;
   bursts.channel = *LossModel::gilbert_elliott(0.3, 10);
   bursts.packets_per_s = 50;
   bursts.packet_bytes = 200;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <optional>
 
 #include <fmt/format.h>
@@ -9,6 +10,7 @@
 
 #include "rtp.h"
 #include "simulate.h"
+#include "variant.h"
 
 namespace zvtool {
 namespace {
@@ -17,14 +19,19 @@ constexpr double kNoLimit = std::numeric_limits<double>::infinity();
 
 // Bytes of one FEC packet as the library writes it for media packets of
 // packet_bytes bytes: the same for every k and r of the variant.
-std::size_t library_fec_packet(Variant v, int packet_bytes) {
-  FecCodec codec(v);
+std::size_t library_fec_packet(zvfec_stream_variant v, int packet_bytes) {
+  const std::unique_ptr<zvfec_stream_codec, decltype(&zvfec_stream_codec_free)> codec(
+      zvfec_stream_codec_new(v), zvfec_stream_codec_free);
   Bytes media(static_cast<std::size_t>(packet_bytes), 0);
   write_rtp(media, RtpHeader{false, 96, 1, 0, 1});
-  const ByteView one[] = {media};
-  std::vector<Bytes> fec;
-  EXPECT_EQ(codec.encode(one, 1, fec).code, 0);
-  return fec.empty() ? 0 : fec[0].size();
+  const std::uint8_t *one[] = {media.data()};
+  const std::size_t one_len[] = {media.size()};
+  Bytes fec(2 * media.size() + 64);
+  std::uint8_t *out[] = {fec.data()};
+  std::size_t out_len = 0;
+  EXPECT_EQ(zvfec_stream_codec_encode(codec.get(), one, one_len, 1, 1, out, fec.size(), &out_len),
+            0);
+  return out_len;
 }
 
 struct Shape {
@@ -48,7 +55,7 @@ BruteForce brute_force(const PlanRequest &q) {
   BruteForce out;
   for (int k = 1; k < 256; ++k)
     for (int r = 1; r < 256; ++r) {
-      if (!check_group_shape(q.variant, k, r).empty()) continue;
+      if (!shape_error(q.variant, k, r).empty()) continue;
       const double delay_ms = (k - 1) / q.packets_per_s * 1000;
       Shape s{k, r, r * fec / (k * static_cast<double>(q.packet_bytes)), 0};
       if (delay_ms > q.max_delay_ms + 1e-9 || s.overhead > q.max_overhead) continue;
@@ -64,7 +71,7 @@ BruteForce brute_force(const PlanRequest &q) {
 }
 
 struct Case {
-  Variant variant;
+  zvfec_stream_variant variant;
   LossModel channel;
   double packets_per_s;
   double target, max_delay_ms, max_overhead;
@@ -87,33 +94,33 @@ PlanRequest request(const Case &c) {
 // minutes of media lose enough groups to measure them to within 5 to 15 %.
 const Case kCases[] = {
     // 2.5 Mbit/s of 1200-byte packets: the README's example.
-    {Variant::video_v2, LossModel::random(0.05), 2.5e6 / 9600, 1e-4, 100, kNoLimit, 0},
-    {Variant::video_v2, *LossModel::gilbert_elliott(0.05, 3), 260, 3e-3, 100, kNoLimit, 0},
-    {Variant::video_v2, *LossModel::gilbert_elliott(0.05, 3), 260, 1e-2, 100, kNoLimit, 300},
-    {Variant::video_v2, *LossModel::gilbert_elliott(0.1, 2), 260, 3e-2, 50, kNoLimit, 200},
-    {Variant::video_v1, LossModel::random(0.2), 260, 3e-2, 60, kNoLimit, 200},
-    {Variant::audio_v2, LossModel::random(0.1), 50, 3e-2, 200, kNoLimit, 600},
-    {Variant::audio_v2, *LossModel::gilbert_elliott(0.1, 2), 50, 5e-2, 100, kNoLimit, 600},
+    {ZVFEC_STREAM_VIDEO_V2, LossModel::random(0.05), 2.5e6 / 9600, 1e-4, 100, kNoLimit, 0},
+    {ZVFEC_STREAM_VIDEO_V2, *LossModel::gilbert_elliott(0.05, 3), 260, 3e-3, 100, kNoLimit, 0},
+    {ZVFEC_STREAM_VIDEO_V2, *LossModel::gilbert_elliott(0.05, 3), 260, 1e-2, 100, kNoLimit, 300},
+    {ZVFEC_STREAM_VIDEO_V2, *LossModel::gilbert_elliott(0.1, 2), 260, 3e-2, 50, kNoLimit, 200},
+    {ZVFEC_STREAM_VIDEO_V1, LossModel::random(0.2), 260, 3e-2, 60, kNoLimit, 200},
+    {ZVFEC_STREAM_AUDIO_V2, LossModel::random(0.1), 50, 3e-2, 200, kNoLimit, 600},
+    {ZVFEC_STREAM_AUDIO_V2, *LossModel::gilbert_elliott(0.1, 2), 50, 5e-2, 100, kNoLimit, 600},
     // Large groups, where video-v1's k + r <= 128 binds.
-    {Variant::video_v1, *LossModel::gilbert_elliott(0.05, 2), 1000, 1e-6, 500, kNoLimit, 0},
-    {Variant::video_v1, LossModel::random(0.02), 1000, 1e-9, 200, 0.3, 0},
+    {ZVFEC_STREAM_VIDEO_V1, *LossModel::gilbert_elliott(0.05, 2), 1000, 1e-6, 500, kNoLimit, 0},
+    {ZVFEC_STREAM_VIDEO_V1, LossModel::random(0.02), 1000, 1e-9, 200, 0.3, 0},
     // k = 2 r = 1 meets the target, and so does k = 4 r = 2 at the same
     // overhead: the one with less delay wins.
-    {Variant::video_v2, LossModel::random(0.05), 1000, 5e-3, 3, kNoLimit, 0},
+    {ZVFEC_STREAM_VIDEO_V2, LossModel::random(0.05), 1000, 5e-3, 3, kNoLimit, 0},
     // No delay at all: k = 1, repetition.
-    {Variant::video_v2, LossModel::random(0.1), 260, 5e-4, 0, kNoLimit, 0},
+    {ZVFEC_STREAM_VIDEO_V2, LossModel::random(0.1), 260, 5e-4, 0, kNoLimit, 0},
     // A lossless channel: the cheapest shape of all, r = 1 and the largest k.
-    {Variant::audio_v2, LossModel::random(0), 50, 1e-6, 100, kNoLimit, 0},
+    {ZVFEC_STREAM_AUDIO_V2, LossModel::random(0), 50, 1e-6, 100, kNoLimit, 0},
     // Out of reach: the overhead cap, long bursts against a short delay.
-    {Variant::video_v2, LossModel::random(0.05), 260, 1e-4, 100, 0.2, 0},
-    {Variant::video_v2, *LossModel::gilbert_elliott(0.3, 10), 260, 1e-6, 20, kNoLimit, 0},
+    {ZVFEC_STREAM_VIDEO_V2, LossModel::random(0.05), 260, 1e-4, 100, 0.2, 0},
+    {ZVFEC_STREAM_VIDEO_V2, *LossModel::gilbert_elliott(0.3, 10), 260, 1e-6, 20, kNoLimit, 0},
     // Nothing fits at all.
-    {Variant::video_v2, LossModel::random(0.05), 260, 1e-4, 100, 1e-3, 0},
+    {ZVFEC_STREAM_VIDEO_V2, LossModel::random(0.05), 260, 1e-4, 100, 1e-3, 0},
 };
 
 std::string label(const Case &c) {
   return fmt::format("{} on {}, {:g} pps, target {:g} within {:g} ms, overhead <= {:g}",
-                     variant_info(c.variant).name, c.channel.describe(), c.packets_per_s, c.target,
+                     variant_name(c.variant), c.channel.describe(), c.packets_per_s, c.target,
                      c.max_delay_ms, c.max_overhead);
 }
 
@@ -164,7 +171,8 @@ TEST(Plan, SimulatingTheChoiceLosesWhatThePlanSays) {
     // the chain's memory rho scales by (1 + rho) / (1 - rho).
     const double per_packet =
         best.decode_bytes_per_s /
-        (c.packets_per_s * best.k * static_cast<double>(symbol_len_for(request(c).packet_bytes)));
+        (c.packets_per_s * best.k *
+         static_cast<double>(zvfec_stream_symbol_len(request(c).packet_bytes)));
     const double rho = 1 - c.channel.p_good_to_bad - c.channel.p_bad_to_good;
     const double se_back = std::sqrt(c.channel.rate * (1 - c.channel.rate) /
                                      static_cast<double>(res.media) * (1 + rho) / (1 - rho));

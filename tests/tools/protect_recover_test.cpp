@@ -36,9 +36,9 @@ std::vector<Seen> fec_groups(const std::vector<Frame> &frames) {
     const auto v = dissect_udp(DLT_EN10MB, f);
     const ByteView p(f.data.data() + v->payload_off, v->payload_len);
     if (parse_rtp(p)->payload_type != kDefaultFecPt) continue;
-    const auto h = parse_fec_packet(p);
-    EXPECT_TRUE(h);
-    if (h && h->esi == h->k) out.push_back({h->base_seq, h->k});
+    zvfec_stream_fec_header h{};
+    EXPECT_EQ(zvfec_stream_parse_fec(p.data(), p.size(), &h), 0);
+    if (h.k > 0 && h.esi == h.k) out.push_back({h.base_seq, h.k});
   }
   return out;
 }
@@ -51,7 +51,7 @@ TEST(Protect, GroupsHoldConsecutiveSequenceNumbersOnly) {
     cap.frames.push_back(rtp_frame(static_cast<std::uint16_t>(s)));
   ProtectStats stats;
   std::string messages;
-  const ProtectOptions opts{Variant::audio_v2, 4, 1, kDefaultFecPt, kDefaultPortOffset};
+  const ProtectOptions opts{ZVFEC_STREAM_AUDIO_V2, 4, 1, kDefaultFecPt, kDefaultPortOffset};
   const auto out = protect_capture(cap, opts, stats, &messages);
   EXPECT_TRUE(messages.empty()) << messages;
   const auto groups = fec_groups(out);
@@ -74,7 +74,7 @@ TEST(Recover, TamperedFecHeadersNeverCrashOrInventMedia) {
   ProtectStats ps;
   std::string messages;
   const auto prot = protect_capture(
-      cap, {Variant::video_v2, 6, 3, kDefaultFecPt, kDefaultPortOffset}, ps, &messages);
+      cap, {ZVFEC_STREAM_VIDEO_V2, 6, 3, kDefaultFecPt, kDefaultPortOffset}, ps, &messages);
   std::map<std::uint16_t, Bytes> sent;
   for (const auto &f : cap.frames) {
     const auto v = dissect_udp(DLT_EN10MB, f);

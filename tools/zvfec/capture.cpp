@@ -157,17 +157,15 @@ std::optional<Capture> read_capture(std::FILE *stream, const std::string &name,
   return cap;
 }
 
-std::optional<Capture> read_capture_for_command(const std::string &name, const std::string &path) {
-  std::string error;
-  auto cap = read_capture(path, &error);
-  if (!cap) {
-    fmt::print(stderr, "zvfec {}: {}\n", name, error);
-    return std::nullopt;
-  }
-  if (!cap->warning.empty()) fmt::print(stderr, "zvfec {}: warning: {}\n", name, cap->warning);
+std::optional<Capture> read_supported_capture(const std::string &path, std::string *warning,
+                                              std::string *error) {
+  warning->clear();
+  auto cap = read_capture(path, error);
+  if (!cap) return std::nullopt;
+  *warning = cap->warning;
   if (!linktype_supported(cap->linktype)) {
-    fmt::print(stderr, "zvfec {}: '{}' has link type {}, which this tool does not read\n", name,
-               path, cap->linktype);
+    *error =
+        fmt::format("'{}' has link type {}, which this tool does not read", path, cap->linktype);
     return std::nullopt;
   }
   return cap;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "fec_codec.h"
+#include "bytes.h"
 
 namespace zvtool {
 
@@ -36,11 +36,12 @@ std::optional<Capture> read_capture(const std::string &path, std::string *error)
 // stands for the stream in messages.
 std::optional<Capture> read_capture(std::FILE *stream, const std::string &name, std::string *error);
 
-// Reads the capture that command `name` (protect, recover, ...) works on and
-// checks that this tool reads its link type. On failure prints the reason,
-// prefixed "zvfec <name>: ", to standard error and returns nullopt; a warning
-// about a damaged file is printed the same way and the capture returned.
-std::optional<Capture> read_capture_for_command(const std::string &name, const std::string &path);
+// Reads the capture a command works on and checks that this tool reads its
+// link type. Returns nullopt with the reason in *error when the file cannot be
+// read as a capture or has another link type; *warning receives the warning
+// about a damaged file (empty if none) in either case.
+std::optional<Capture> read_supported_capture(const std::string &path, std::string *warning,
+                                              std::string *error);
 
 // Writes frames as a pcap with nanosecond timestamps. Returns an empty string
 // or the reason for failure.

@@ -6,7 +6,10 @@
 
 #include <fmt/format.h>
 
+#include "command.h"
+#include "plot.h"
 #include "report.h"
+#include "variant.h"
 
 namespace zvtool {
 namespace {
@@ -84,9 +87,9 @@ std::string check_plan_request(const PlanRequest &req) {
 Plan make_plan(const PlanRequest &req) {
   Plan plan;
   plan.request = req;
-  const auto &info = variant_info(req.variant);
-  const std::size_t s = symbol_len_for(static_cast<std::size_t>(req.packet_bytes));
-  plan.fec_packet_bytes = fec_packet_len(req.variant, s);
+  const auto info = describe_variant(req.variant);
+  const std::size_t s = zvfec_stream_symbol_len(static_cast<std::size_t>(req.packet_bytes));
+  plan.fec_packet_bytes = zvfec_stream_fec_size(req.variant, s);
   const auto fec_bytes = static_cast<double>(plan.fec_packet_bytes);
   const auto media_bytes = static_cast<double>(req.packet_bytes);
 
@@ -94,7 +97,7 @@ Plan make_plan(const PlanRequest &req) {
   std::vector<PlanChoice> within;
   for (int k = 1; k <= info.max_k; ++k)
     for (int r = 1; r <= info.max_r; ++r) {
-      if (!check_group_shape(req.variant, k, r).empty()) continue;
+      if (zvfec_stream_check_shape(req.variant, k, r) != 0) continue;
       ++plan.shapes;
       PlanChoice c;
       c.k = k;
@@ -158,12 +161,12 @@ std::string plan_text(const Plan &plan, std::size_t rows) {
   std::string out = fmt::format(
       "{} on {}: {:.4g} packets/s of {} bytes, residual loss target {:g}, added delay <= {:g} "
       "ms{}\n",
-      variant_info(req.variant).name, req.channel.describe(), req.packets_per_s, req.packet_bytes,
+      variant_name(req.variant), req.channel.describe(), req.packets_per_s, req.packet_bytes,
       req.target, req.max_delay_ms,
       std::isfinite(req.max_overhead) ? fmt::format(", overhead <= {:g}%", req.max_overhead * 100)
                                       : "");
   out += fmt::format("searched all {} shapes (k, r) of {}; {} fit the budget\n", plan.shapes,
-                     variant_info(req.variant).name, plan.within_budget);
+                     variant_name(req.variant), plan.within_budget);
   if (!plan.best) return out + fmt::format("no shape fits {}\n", budget(req));
   const auto &best = plan.frontier[*plan.best];
   if (plan.met)
@@ -188,7 +191,7 @@ std::string plan_text(const Plan &plan, std::size_t rows) {
 nlohmann::json plan_json(const Plan &plan, std::size_t rows) {
   const auto &req = plan.request;
   nlohmann::json j{
-      {"variant", variant_info(req.variant).name}, {"channel", channel_json(req.channel)},
+      {"variant", variant_name(req.variant)},      {"channel", channel_json(req.channel)},
       {"packets_per_s", req.packets_per_s},        {"packet_bytes", req.packet_bytes},
       {"fec_packet_bytes", plan.fec_packet_bytes}, {"target", req.target},
       {"max_delay_ms", req.max_delay_ms},          {"shapes", plan.shapes},
@@ -200,6 +203,79 @@ nlohmann::json plan_json(const Plan &plan, std::size_t rows) {
   for (std::size_t i = from; i < to; ++i) list.push_back(choice_json(plan, plan.frontier[i]));
   j["choices"] = list;
   return j;
+}
+
+std::optional<PlanCommand> parse_plan(const PlanArgs &a, std::string *why) {
+  PlanCommand cmd;
+  PlanRequest &req = cmd.request;
+  const auto variant = variant_from_name(a.variant);
+  if (!variant) {
+    *why = fmt::format("unknown variant '{}' ({})", a.variant, variant_list());
+    return std::nullopt;
+  }
+  req.variant = *variant;
+  const auto channel = channel_from_options(a.loss, a.burst, why);
+  if (!channel) return std::nullopt;
+  req.channel = *channel;
+  req.packet_bytes = a.packet;
+  if (a.pps.has_value() == !a.rate.empty()) {
+    *why = "give the stream as --pps N or as --rate BITS (with --packet BYTES)";
+    return std::nullopt;
+  }
+  if (a.pps) {
+    req.packets_per_s = *a.pps;
+  } else {
+    const auto bits = parse_bit_rate(a.rate);
+    if (!bits) {
+      *why = fmt::format("--rate '{}' must be a bit rate such as 2.5M or 64k", a.rate);
+      return std::nullopt;
+    }
+    req.packets_per_s = *bits / (8.0 * a.packet);
+  }
+  req.target = a.target;
+  req.max_delay_ms = a.max_delay;
+  if (a.max_overhead) req.max_overhead = *a.max_overhead;
+  if (auto e = check_plan_request(req); !e.empty()) {
+    *why = e;
+    return std::nullopt;
+  }
+  cmd.json = a.json;
+  cmd.plot = a.plot;
+  return cmd;
+}
+
+PlanReport run_plan(const PlanCommand &cmd) {
+  PlanReport report{make_plan(cmd.request), {}};
+  if (cmd.plot.empty()) return report;
+  for (double f : {0.25, 0.5, 1.0, 2.0}) {
+    PlanRequest r = cmd.request;
+    r.max_delay_ms = cmd.request.max_delay_ms * f;
+    if (f == 1.0)
+      report.budgets.push_back(report.plan);
+    else if (r.max_delay_ms > 0)
+      report.budgets.push_back(make_plan(r));
+  }
+  return report;
+}
+
+int print_plan(const PlanCommand &cmd, const PlanReport &report) {
+  if (cmd.json)
+    fmt::print("{}\n", plan_json(report.plan).dump(2));
+  else
+    fmt::print("{}", plan_text(report.plan));
+  if (!cmd.plot.empty()) {
+    if (auto e = plot_plans(report.budgets, report.plan, cmd.plot); !e.empty())
+      return command_error("plan", e);
+    if (!cmd.json) fmt::print("plot written to {}\n", cmd.plot);
+  }
+  return 0;
+}
+
+int plan_command(const PlanArgs &args) {
+  std::string why;
+  const auto cmd = parse_plan(args, &why);
+  if (!cmd) return command_error("plan", why);
+  return print_plan(*cmd, run_plan(*cmd));
 }
 
 }  // namespace zvtool

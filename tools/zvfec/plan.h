@@ -1,6 +1,6 @@
 // Planning: the cheapest group shape (k, r) that brings a measured channel's
 // loss down to a target within a latency budget, found by an exact search over
-// every shape a variant allows.
+// every shape a variant allows; and the `plan` command that prints it.
 #pragma once
 
 #include <cstddef>
@@ -12,13 +12,15 @@
 
 #include <nlohmann/json.hpp>
 
-#include "fec_codec.h"
+#include <zvfec/stream.h>
+
 #include "loss_channel.h"
+#include "variant.h"
 
 namespace zvtool {
 
 struct PlanRequest {
-  Variant variant = Variant::video_v2;
+  zvfec_stream_variant variant = ZVFEC_STREAM_VIDEO_V2;
   LossModel channel;
   double packets_per_s = 0;
   int packet_bytes = 1200;  // RTP packet, header included
@@ -73,5 +75,40 @@ std::optional<double> parse_bit_rate(std::string_view text);
 // frontier around it (the `rows` nearest choices, the best among them).
 std::string plan_text(const Plan &plan, std::size_t rows = 7);
 nlohmann::json plan_json(const Plan &plan, std::size_t rows = 7);
+
+// `zvfec plan` as the command line gives it.
+struct PlanArgs {
+  std::string variant = std::string(variant_name(ZVFEC_STREAM_VIDEO_V2));
+  std::string loss, burst, rate, plot;
+  std::optional<double> pps, max_overhead;
+  int packet = 1200;
+  double target = 0, max_delay = 0;
+  bool json = false;
+};
+
+struct PlanCommand {
+  PlanRequest request;
+  bool json = false;
+  std::string plot;  // the file to draw; empty: none
+};
+
+struct PlanReport {
+  Plan plan;
+  // With a plot: the plans for a quarter, a half, once and twice the delay
+  // budget, `plan` itself among them; a budget of 0 ms leaves out the others.
+  std::vector<Plan> budgets;
+};
+
+// The command, or nullopt with the reason in *why.
+std::optional<PlanCommand> parse_plan(const PlanArgs &args, std::string *why);
+
+PlanReport run_plan(const PlanCommand &cmd);
+
+// Prints the plan as text or JSON and draws the plot asked for; returns the
+// exit status (1 when the plot could not be drawn).
+int print_plan(const PlanCommand &cmd, const PlanReport &report);
+
+// parse, run and print; returns the exit status.
+int plan_command(const PlanArgs &args);
 
 }  // namespace zvtool

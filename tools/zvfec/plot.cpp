@@ -4,6 +4,8 @@
 
 #include <fmt/format.h>
 
+#include "variant.h"
+
 #ifdef _WIN32
 #define ZV_POPEN _popen
 #define ZV_PCLOSE _pclose
@@ -94,7 +96,7 @@ std::string plot_sweep(const std::vector<SweepPoint> &sweep, const std::string &
   script += "plot ";
   for (std::size_t c = 0; c < cases; ++c) {
     const auto &r = sweep.front().results[c];
-    const auto title = fmt::format("{} k={} r={}", variant_info(r.c.variant).name, r.c.k, r.c.r);
+    const auto title = fmt::format("{} k={} r={}", variant_name(r.c.variant), r.c.k, r.c.r);
     script += fmt::format(
         "{}$d{} using 1:2 with linespoints lw 2 pt 7 ps 0.7 lc {} title {}, "
         "$d{} using 1:3 with lines dt 2 lw 2 lc {} title {}",
@@ -121,7 +123,7 @@ std::string plot_plans(const std::vector<Plan> &plans, const Plan &chosen,
       "set title {}\n",
       quoted(fmt::format("Cheapest residual loss by overhead: {} on {}, {:.4g} packets/s of {} "
                          "bytes",
-                         variant_info(req.variant).name, req.channel.describe(), req.packets_per_s,
+                         variant_name(req.variant), req.channel.describe(), req.packets_per_s,
                          req.packet_bytes)));
   for (std::size_t i = 0; i < plans.size(); ++i) {
     script += fmt::format("$d{} << EOD\n", i);

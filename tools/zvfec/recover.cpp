@@ -7,7 +7,7 @@
 #include <fmt/format.h>
 #include <zvfec/stream.h>
 
-#include "progress.h"
+#include "command.h"
 #include "rtp.h"
 
 namespace zvtool {
@@ -26,10 +26,40 @@ struct OutPacket {
 
 using ReceiverPtr = std::unique_ptr<zvfec_stream_receiver, decltype(&zvfec_stream_receiver_free)>;
 
+// A stream's frames in sequence order, recovered ones timed like the frame
+// before them.
+std::vector<Frame> in_sequence(std::map<std::int64_t, OutPacket> &packets) {
+  std::vector<Frame> frames;
+  std::int64_t prev_ts = INT64_MIN;
+  for (auto &[ext, p] : packets) {
+    p.frame.ts_ns = p.recovered && prev_ts != INT64_MIN ? prev_ts : p.frame.ts_ns;
+    prev_ts = p.frame.ts_ns;
+    frames.push_back(std::move(p.frame));
+  }
+  return frames;
+}
+
+// The streams interleaved by time, each one kept in its own order.
+std::vector<Frame> interleave(std::vector<std::vector<Frame>> &ordered) {
+  std::vector<Frame> out;
+  std::vector<std::size_t> pos(ordered.size(), 0);
+  for (;;) {
+    std::size_t best = ordered.size();
+    for (std::size_t s = 0; s < ordered.size(); ++s)
+      if (pos[s] < ordered[s].size() &&
+          (best == ordered.size() || ordered[s][pos[s]].ts_ns < ordered[best][pos[best]].ts_ns))
+        best = s;
+    if (best == ordered.size()) break;
+    out.push_back(std::move(ordered[best][pos[best]++]));
+  }
+  return out;
+}
+
 }  // namespace
 
 std::vector<Frame> recover_capture(const Capture &in, const RecoverOptions &opts,
-                                   RecoverStats &stats, std::string *messages) {
+                                   RecoverStats &stats, std::string *messages,
+                                   const std::function<void(double)> &on_progress) {
   // One receiver per media flow, holding the whole capture: every group gets
   // its chance, whatever the order and spacing of its packets.
   const zvfec_stream_receiver_config cfg{INT64_MAX, SIZE_MAX};
@@ -57,9 +87,8 @@ std::vector<Frame> recover_capture(const Capture &in, const RecoverOptions &opts
     }
   };
 
-  Progress progress("recover", static_cast<std::int64_t>(in.frames.size()));
   for (std::size_t i = 0; i < in.frames.size(); ++i) {
-    progress.update(static_cast<std::int64_t>(i));
+    if (on_progress) on_progress(static_cast<double>(i) / static_cast<double>(in.frames.size()));
     const Frame &f = in.frames[i];
     const auto v = dissect_udp(in.linktype, f);
     if (!v) {
@@ -108,78 +137,64 @@ std::vector<Frame> recover_capture(const Capture &in, const RecoverOptions &opts
                                flow_name(flow), rs.decode_failures);
   }
 
-  // Per stream: sequence order, recovered packets timed like their predecessor.
   std::vector<std::vector<Frame>> ordered;
   for (auto &[key, packets] : streams) {
     zvfec_stream_ssrc_stats ss{};
     zvfec_stream_receiver_get_ssrc_stats(receivers.at(key.flow).get(), key.ssrc, &ss);
     stats.streams.push_back({key.flow, key.ssrc, static_cast<std::int64_t>(ss.received),
                              static_cast<std::int64_t>(ss.recovered), ss.missing});
-    std::vector<Frame> frames;
-    std::int64_t prev_ts = INT64_MIN;
-    for (auto &[ext, p] : packets) {
-      p.frame.ts_ns = p.recovered && prev_ts != INT64_MIN ? prev_ts : p.frame.ts_ns;
-      prev_ts = p.frame.ts_ns;
-      frames.push_back(std::move(p.frame));
-    }
-    ordered.push_back(std::move(frames));
+    ordered.push_back(in_sequence(packets));
   }
-
-  // Interleave the streams by time, each one kept in its own order.
-  std::vector<Frame> out;
-  std::vector<std::size_t> pos(ordered.size(), 0);
-  for (;;) {
-    std::size_t best = ordered.size();
-    for (std::size_t s = 0; s < ordered.size(); ++s)
-      if (pos[s] < ordered[s].size() &&
-          (best == ordered.size() || ordered[s][pos[s]].ts_ns < ordered[best][pos[best]].ts_ns))
-        best = s;
-    if (best == ordered.size()) break;
-    out.push_back(std::move(ordered[best][pos[best]++]));
-  }
-  return out;
+  return interleave(ordered);
 }
 
-int recover_command(const std::string &in, const std::string &out, const RecoverOptions &opts) {
-  const auto cap = read_capture_for_command("recover", in);
-  if (!cap) return 1;
-  RecoverStats stats;
-  std::string messages;
-  const auto frames = recover_capture(*cap, opts, stats, &messages);
-  if (!messages.empty()) fmt::print(stderr, "{}", messages);
+RecoverReport run_recover(const RecoverCommand &cmd,
+                          const std::function<void(double)> &on_progress) {
+  RecoverReport report;
+  const auto cap = read_supported_capture(cmd.in, &report.warning, &report.failure);
+  if (!cap) return report;
+  const auto frames = recover_capture(*cap, cmd.opts, report.stats, &report.messages, on_progress);
+  if (report.stats.streams.empty())
+    report.failure = fmt::format("no RTP packets over UDP in '{}'; nothing to recover", cmd.in);
+  else
+    report.failure = write_capture(cmd.out, cap->linktype, frames);
+  return report;
+}
+
+int print_recover(const RecoverCommand &cmd, const RecoverReport &report) {
+  const auto &stats = report.stats;
+  if (!report.warning.empty()) command_warning("recover", report.warning);
+  if (!report.messages.empty()) fmt::print(stderr, "{}", report.messages);
   if (stats.bad_fec > 0) {
     std::string reasons;
     for (const auto &[why, n] : stats.bad_fec_reasons)
       reasons += fmt::format("{}{} ({})", reasons.empty() ? "" : ", ", why, n);
-    fmt::print(stderr, "zvfec recover: ignored {} malformed FEC packet(s): {}\n", stats.bad_fec,
-               reasons);
+    command_error("recover",
+                  fmt::format("ignored {} malformed FEC packet(s): {}", stats.bad_fec, reasons));
   }
   if (stats.rejected > 0)
-    fmt::print(stderr,
-               "zvfec recover: discarded {} decoded packet(s) that did not fit their group\n",
-               stats.rejected);
-  if (stats.streams.empty()) {
-    fmt::print(stderr, "zvfec recover: no RTP packets over UDP in '{}'; nothing to recover\n", in);
-    return 1;
-  }
-  if (auto why = write_capture(out, cap->linktype, frames); !why.empty()) {
-    fmt::print(stderr, "zvfec recover: {}\n", why);
-    return 1;
-  }
+    command_error(
+        "recover",
+        fmt::format("discarded {} decoded packet(s) that did not fit their group", stats.rejected));
+  if (!report.failure.empty()) return command_error("recover", report.failure);
   for (const auto &s : stats.streams)
     fmt::print("ssrc {:#010x} {}: received {}, recovered {}, still missing {}\n", s.ssrc,
                flow_name(s.flow), s.received, s.recovered, s.missing);
   if (stats.non_udp + stats.non_rtp + stats.duplicates > 0)
     fmt::print("left out: {} non-UDP, {} non-RTP, {} repeated packets\n", stats.non_udp,
                stats.non_rtp, stats.duplicates);
-  if (stats.fec == 0) {
-    fmt::print(stderr,
-               "zvfec recover: no usable FEC packets (payload type {} on media port + {}); "
-               "nothing was recovered\n",
-               opts.fec_pt, opts.port_offset);
-    return 1;
-  }
+  if (stats.fec == 0)
+    return command_error("recover",
+                         fmt::format("no usable FEC packets (payload type {} on media port + {}); "
+                                     "nothing was recovered",
+                                     cmd.opts.fec_pt, cmd.opts.port_offset));
   return 0;
+}
+
+int recover_command(const RecoverCommand &cmd) {
+  const auto report =
+      with_progress("recover", [&](const auto &progress) { return run_recover(cmd, progress); });
+  return print_recover(cmd, report);
 }
 
 }  // namespace zvtool

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -37,11 +38,37 @@ struct RecoverStats {
 // order and the streams interleaved by capture time; recovered packets are
 // addressed like their stream and stamped with the time of the packet before
 // them. Everything else (non-UDP, non-RTP, FEC, repeated packets) is left out
-// and counted.
+// and counted. on_progress, when set, hears the fraction of the capture done
+// now and then.
 std::vector<Frame> recover_capture(const Capture &in, const RecoverOptions &opts,
-                                   RecoverStats &stats, std::string *messages);
+                                   RecoverStats &stats, std::string *messages,
+                                   const std::function<void(double)> &on_progress = {});
 
-// The `recover` command: returns the process exit status.
-int recover_command(const std::string &in, const std::string &out, const RecoverOptions &opts);
+// `zvfec recover`: the command line fills it in as it is, there is nothing to
+// check beyond what the options check themselves.
+struct RecoverCommand {
+  std::string in, out;  // capture files
+  RecoverOptions opts;
+};
+
+// What a run did, up to its failure if it failed.
+struct RecoverReport {
+  std::string warning;   // about a damaged input capture
+  std::string messages;  // problems of single flows, one per line
+  std::string failure;   // why no capture was written; empty when one was
+  RecoverStats stats;
+};
+
+// Reads the input capture, recovers it and writes the output capture.
+RecoverReport run_recover(const RecoverCommand &cmd,
+                          const std::function<void(double)> &on_progress = {});
+
+// Problems go to standard error, the streams of a written capture to standard
+// output. Returns the exit status: 1 when the run failed or found no usable
+// FEC packet.
+int print_recover(const RecoverCommand &cmd, const RecoverReport &report);
+
+// run and print; returns the exit status.
+int recover_command(const RecoverCommand &cmd);
 
 }  // namespace zvtool

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "variant.h"
+
 namespace zvtool {
 namespace {
 
@@ -11,7 +13,7 @@ std::string rate(double mbps) { return mbps > 0 ? fmt::format("{:.0f}", mbps) : 
 
 nlohmann::json result_json(const SimResult &r) {
   nlohmann::json j;
-  j["variant"] = variant_info(r.c.variant).name;
+  j["variant"] = variant_name(r.c.variant);
   j["k"] = r.c.k;
   j["r"] = r.c.r;
   j["channel"] = channel_json(r.c.channel);
@@ -51,7 +53,7 @@ std::string results_table(const std::vector<SimResult> &rs) {
       "variant", "channel", "k", "r", "overhead%", "media", "lost", "recovered", "residual%",
       "MDS%", "enc MB/s", "dec MB/s", "p50 us", "p99 us");
   for (const auto &r : rs) {
-    const auto name = variant_info(r.c.variant).name;
+    const auto name = variant_name(r.c.variant);
     if (!r.error.empty()) {
       out += fmt::format("{:<9} {:<18} {:>3} {:>3} error: {}\n", name, r.c.channel.describe(),
                          r.c.k, r.c.r, r.error);
@@ -74,7 +76,7 @@ std::string results_csv(const std::vector<SimResult> &rs) {
       "latency_p99_us,failed_groups,corrupt,error\n";
   for (const auto &r : rs)
     out += fmt::format("{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}\n",
-                       variant_info(r.c.variant).name, r.c.channel.burst ? "burst" : "random",
+                       variant_name(r.c.variant), r.c.channel.burst ? "burst" : "random",
                        r.c.channel.rate, r.c.channel.mean_burst, r.c.k, r.c.r, r.overhead, r.media,
                        r.lost, r.recovered, r.residual, r.mds, r.mds_stderr, r.encode_mbps,
                        r.decode_mbps, r.latency_p50_us, r.latency_p99_us, r.failed_groups,
@@ -92,7 +94,7 @@ std::string sweep_table(const std::vector<SweepPoint> &sweep) {
   if (sweep.empty()) return {};
   std::string out = fmt::format("{:>7}", "loss%");
   for (const auto &r : sweep.front().results) {
-    const auto name = variant_info(r.c.variant).name;
+    const auto name = variant_name(r.c.variant);
     out += fmt::format(" {:>16} {:>16}", fmt::format("{} {}/{}", name, r.c.k, r.c.r), "MDS%");
   }
   out += "\n";

@@ -10,12 +10,6 @@
 
 namespace zvtool {
 
-// A sweep: one row of results (one per case) for each channel loss rate.
-struct SweepPoint {
-  double loss = 0;
-  std::vector<SimResult> results;
-};
-
 // {"kind": "random" or "burst", "loss": rate[, "mean_burst": length]}
 nlohmann::json channel_json(const LossModel &m);
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "fec_codec.h"
+#include "bytes.h"
 
 namespace zvtool {
 

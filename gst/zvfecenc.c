@@ -76,19 +76,48 @@ static GstStaticPadTemplate fec_src_template = GST_STATIC_PAD_TEMPLATE(
 
 G_DEFINE_TYPE(GstZvfecEnc, gst_zvfec_enc, GST_TYPE_ELEMENT)
 
+#define VARIANT_COUNT 3
+
+/* The variants' names, descriptions and limits are the stream layer's. */
 GType gst_zvfec_variant_get_type(void) {
   static GType type = 0;
-  static const GEnumValue values[] = {
-      {ZVFEC_STREAM_AUDIO_V2, "Audio, version 2 (Cauchy RS, 8-byte header)", "audio-v2"},
-      {ZVFEC_STREAM_VIDEO_V2, "Video, version 2 (Cauchy RS, 12-byte header)", "video-v2"},
-      {ZVFEC_STREAM_VIDEO_V1, "Video, version 1 (Vandermonde RS, 8-byte header)", "video-v1"},
-      {0, NULL, NULL},
-  };
+  static GEnumValue values[VARIANT_COUNT + 1];
+
   if (g_once_init_enter(&type)) {
-    GType t = g_enum_register_static("GstZvfecVariant", values);
+    static const char *const codes[VARIANT_COUNT] = {"Cauchy RS", "Cauchy RS", "Vandermonde RS"};
+    GType t;
+    int v;
+
+    for (v = 0; v < VARIANT_COUNT; ++v) {
+      zvfec_stream_variant_info info;
+      gchar *name;
+
+      zvfec_stream_variant_describe(v, &info);
+      values[v].value = v;
+      values[v].value_nick = info.name;
+      name =
+          g_strdup_printf("%s (%s, %u-byte header; k <= %d, r <= %d, k + r <= %d)", info.name,
+                          codes[v], (unsigned)info.header_len, info.max_k, info.max_r, info.max_n);
+      values[v].value_name = g_intern_string(name);
+      g_free(name);
+    }
+    t = g_enum_register_static("GstZvfecVariant", values);
     g_once_init_leave(&type, t);
   }
   return type;
+}
+
+/* The most media or FEC packets a group of any variant takes. */
+static int largest_group_part(void) {
+  int largest = 1, v;
+
+  for (v = 0; v < VARIANT_COUNT; ++v) {
+    zvfec_stream_variant_info info;
+
+    zvfec_stream_variant_describe(v, &info);
+    largest = MAX(largest, MAX(info.max_k, info.max_r));
+  }
+  return largest;
 }
 
 /* Takes the FEC packets the sender has made, as buffers stamped with the
@@ -425,18 +454,20 @@ static void gst_zvfec_enc_class_init(GstZvfecEncClass *klass) {
 
   g_object_class_install_property(
       gobject_class, PROP_VARIANT,
-      g_param_spec_enum("variant", "Variant",
-                        "FEC wire variant: audio-v2 (k, r <= 64), video-v2 (k, r <= 64) or "
-                        "video-v1 (k, r <= 127, k + r <= 128)",
-                        GST_TYPE_ZVFEC_VARIANT, DEFAULT_VARIANT, rw));
+      g_param_spec_enum(
+          "variant", "Variant",
+          "FEC wire variant; each takes groups up to its own k and r (see the values)",
+          GST_TYPE_ZVFEC_VARIANT, DEFAULT_VARIANT, rw));
   g_object_class_install_property(
       gobject_class, PROP_K,
       g_param_spec_int("k", "k",
-                       "Media packets per group (consecutive sequence numbers of one SSRC)", 1, 127,
-                       DEFAULT_K, rw));
+                       "Media packets per group (consecutive sequence numbers of one SSRC), "
+                       "within the variant's limit",
+                       1, largest_group_part(), DEFAULT_K, rw));
   g_object_class_install_property(
       gobject_class, PROP_R,
-      g_param_spec_int("r", "r", "FEC packets per group", 1, 127, DEFAULT_R, rw));
+      g_param_spec_int("r", "r", "FEC packets per group, within the variant's limit", 1,
+                       largest_group_part(), DEFAULT_R, rw));
   g_object_class_install_property(
       gobject_class, PROP_PT,
       g_param_spec_int("pt", "Payload type", "RTP payload type of the FEC packets", 0, 127,

@@ -76,6 +76,10 @@ typedef struct zvfec_stream_variant_info {
   uint8_t tag;       /* first byte of the FEC header */
   size_t header_len; /* FEC header bytes after the 12-byte RTP header */
   int max_k, max_r, max_n;
+  /* RTP packets a group takes: from a bare fixed header to the longest that
+   * a 16-bit symbol length (a multiple of 4, with a 2-byte length prefix)
+   * holds. */
+  size_t min_media_len, max_media_len;
 } zvfec_stream_variant_info;
 
 /* Fills *out for a variant; ZVFEC_STREAM_E_ARG for an unknown variant. */

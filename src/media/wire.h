@@ -219,6 +219,13 @@ inline constexpr const FecLayout *kLayouts[kVariantCount] = {&kAudioV2Layout, &k
 
 inline constexpr const FecLayout &layout_of(Variant v) { return *kLayouts[static_cast<int>(v)]; }
 
+// The most media packets, and so sequence numbers, that any group spans.
+inline constexpr int kLongestGroup = [] {
+  int longest = 0;
+  for (const FecLayout *l : kLayouts) longest = l->max_k > longest ? l->max_k : longest;
+  return longest;
+}();
+
 // The layout whose tag is `tag`, or null.
 const FecLayout *layout_of_tag(uint8_t tag);
 

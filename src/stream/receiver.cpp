@@ -11,8 +11,6 @@ namespace zv::stream {
 
 namespace {
 
-// The largest group spans this many sequence numbers.
-constexpr int kMaxGroupSpan = 128;
 // Slots of a stream's ring of media packets: at first, and at most. Packets
 // farther apart than the most cannot belong to one group.
 constexpr size_t kFirstRing = 16;
@@ -256,7 +254,7 @@ uint32_t Receiver::add_group(uint32_t si, int64_t base, const zvfec_stream_fec_h
 template <class F>
 void Receiver::for_overlapping(uint32_t si, int64_t base, int n, uint32_t gi, F &&f) {
   const auto &list = streams_[si].groups;
-  auto it = std::lower_bound(list.begin(), list.end(), base - kMaxGroupSpan,
+  auto it = std::lower_bound(list.begin(), list.end(), base - kLongestGroup,
                              [&](uint32_t g, int64_t b) { return groups_[g].base < b; });
   for (; it != list.end() && groups_[*it].base < base + n; ++it)
     if (*it != gi && groups_[*it].overlaps(base, n)) f(*it);

@@ -94,8 +94,16 @@ const char *zvfec_stream_error_text(int code) {
 int zvfec_stream_variant_describe(int variant, zvfec_stream_variant_info *out) {
   const zv::FecLayout *l = zv::stream::layout_of(variant);
   if (!l || !out) return ZVFEC_STREAM_E_ARG;
-  *out = {l->name,  l->media_type, l->version, l->tag, static_cast<size_t>(l->header_size()),
-          l->max_k, l->max_r,      l->max_n};
+  *out = {l->name,
+          l->media_type,
+          l->version,
+          l->tag,
+          static_cast<size_t>(l->header_size()),
+          l->max_k,
+          l->max_r,
+          l->max_n,
+          static_cast<size_t>(zv::kRtpHeaderSize),
+          static_cast<size_t>(zv::kMaxSymbolLength - zv::kMediaPrefixSize)};
   return 0;
 }
 

@@ -2,7 +2,6 @@
 // with loss, reordering, repeats, wrap-around, several SSRCs, time and forged
 // FEC packets.
 #include <algorithm>
-#include <cstdio>
 #include <map>
 #include <numeric>
 #include <random>
@@ -556,7 +555,10 @@ TEST(Receiver, CopiesUnderForgedGroupHeadersNeverBecomeMedia) {
                                   << " touched by no copy";
       }
     }
-    std::printf("seed %u: %d of %d recoverable groups back\n", seed, back, recoverable);
+    // Copies put most groups in conflict; those still come back but for a few
+    // whose copied packets no other FEC packet could confirm.
+    EXPECT_GE(back * 100, recoverable * 85)
+        << "seed " << seed << ": " << back << " of " << recoverable << " recoverable groups back";
     EXPECT_GT(stats(rx.get()).fec_conflicts, 0u);
   }
 }

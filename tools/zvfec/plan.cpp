@@ -14,8 +14,6 @@
 namespace zvtool {
 namespace {
 
-// The largest RTP packet whose symbol still fits the FEC header's 16-bit S.
-constexpr int kMaxPacket = 65530;
 // Delays are compared with this slack, so that a budget of exactly
 // (k - 1) / packets_per_s admits k whatever the rounding.
 constexpr double kDelaySlackMs = 1e-9;
@@ -74,9 +72,11 @@ nlohmann::json choice_json(const Plan &plan, const PlanChoice &c) {
 std::string check_plan_request(const PlanRequest &req) {
   if (!(req.packets_per_s > 0) || !std::isfinite(req.packets_per_s))
     return "the stream must have a positive packet rate";
-  if (req.packet_bytes < 12 || req.packet_bytes > kMaxPacket)
-    return fmt::format("the packet size must be 12..{} bytes (an RTP packet, header included)",
-                       kMaxPacket);
+  const auto info = describe_variant(req.variant);
+  if (req.packet_bytes < static_cast<int>(info.min_media_len) ||
+      req.packet_bytes > static_cast<int>(info.max_media_len))
+    return fmt::format("the packet size must be {}..{} bytes (an RTP packet, header included)",
+                       info.min_media_len, info.max_media_len);
   if (!(req.target > 0 && req.target < 1)) return "--target must be in (0, 1)";
   if (!(req.max_delay_ms >= 0) || !std::isfinite(req.max_delay_ms))
     return "--max-delay must be a number of milliseconds >= 0";

@@ -5,7 +5,8 @@
  * with r FEC packets and frames those as RTP packets. A receiver takes media and
  * FEC packets in any order, for any number of SSRCs, assembles groups, decodes a
  * group as soon as enough of it has arrived, and hands back only packets that
- * fill a real gap. Both are built on the exported media API (zv_rsfec.h).
+ * fill a real gap. Both are built on the library's media core, the code under
+ * the exported media API (zv_rsfec.h): the same wire, the same bytes.
  *
  * This layer lives in the static library libzvfec.a only; the shared library
  * libzv_rsfec.so does not contain it.
@@ -26,6 +27,31 @@
  * - Functions returning int give 0 (or a documented positive value) on success
  *   and a negative code on failure: the stream layer's own codes below, or the
  *   media API's codes (zv_rsfec.h) passed through unchanged.
+ * - Once they have handled packets as large as a stream's, senders and
+ *   receivers take packets and hand them out without allocating memory.
+ *
+ * Forged packets. The wire format carries no authentication, so what a
+ * receiver can rule out is what contradicts the packets it holds:
+ * - a rebuilt packet is handed out only when it is an RTP packet of the
+ *   stream's SSRC carrying exactly the sequence number of its place in the
+ *   group; with an FEC packet to spare, the spare's repair symbol must also
+ *   come out of the completed group byte for byte (other choices of FEC
+ *   packets are tried only when it does not, and then only what every
+ *   plausible choice agrees on is handed out);
+ * - a sender's groups never overlap within one SSRC, so an FEC packet whose
+ *   group overlaps another group of its SSRC with another description (first
+ *   sequence number, k, r, S or variant) is a contradiction: of two such
+ *   groups only one backed by more distinct FEC packets than the other may
+ *   rebuild, and none may rebuild over a group that has already rebuilt
+ *   packets;
+ * - a repair symbol found in FEC packets of two groups (a real packet copied
+ *   under a forged header) serves a rebuild only when another FEC packet
+ *   confirms that rebuild.
+ * It cannot rule out an on-path forger who writes a whole consistent symbol
+ * (one computed from the group's own packets), nor forgeries that contradict
+ * nothing it still holds (a group whose real FEC packets never arrived, or
+ * were released before the forgery came): authentication, such as SRTP's,
+ * belongs below this layer.
  */
 #pragma once
 
@@ -112,8 +138,8 @@ int zvfec_stream_parse_fec(const uint8_t *packet, size_t len, zvfec_stream_fec_h
 
 /* ---- One group at a time ---------------------------------------------- */
 
-/* A codec for one variant. It owns a media API handle and keeps, until it is
- * freed, the working memory its largest groups needed. */
+/* A codec for one variant. It keeps, until it is freed, the working memory
+ * its largest groups needed. */
 typedef struct zvfec_stream_codec zvfec_stream_codec;
 
 /* NULL for an unknown variant or when memory is short. */
@@ -143,14 +169,19 @@ int zvfec_stream_codec_encode(zvfec_stream_codec *codec, const uint8_t *const *m
  * must be the codec's) of media SSRC ssrc from what arrived. media holds
  * received RTP packets (any sequence numbers; those of other groups or SSRCs,
  * too long for S, or repeated are left out); fec holds whole FEC packets with
- * this same group description (repeated symbol indices are left out). A
- * recovered packet is handed out only when it is an RTP packet of ssrc whose
- * sequence number fills a gap of the group: out[m] (group->k caller buffers of
+ * this same group description (of packets that repeat a symbol index, one at a
+ * time serves). A
+ * recovered packet is handed out only when it is an RTP packet of ssrc that
+ * carries the sequence number of its gap, and with an FEC packet to spare only
+ * when the spare confirms the group (see "Forged packets" above); either all
+ * of the group's gaps are filled or none: out[m] (group->k caller buffers of
  * out_cap bytes, at least S - 2 each) receives the m-th in sequence order,
  * out_len[m] its length, *out_count their number. *rejected (may be NULL)
  * counts decoded packets that were refused. Returns 0 (also when nothing was
- * missing), ZVFEC_STREAM_E_TOO_FEW without calling the media API when fewer
- * than k distinct symbols are usable, or another negative code. */
+ * missing, or when what could be rebuilt fits no gap), ZVFEC_STREAM_E_TOO_FEW
+ * without decoding when fewer than k distinct symbols are usable,
+ * ZVFEC_STREAM_E_CONFLICT when choices of FEC packets rebuild different
+ * packets, or another negative code. */
 int zvfec_stream_codec_decode(zvfec_stream_codec *codec, const zvfec_stream_fec_header *group,
                               uint32_t ssrc, const uint8_t *const *media, const size_t *media_len,
                               size_t media_count, const uint8_t *const *fec, const size_t *fec_len,
@@ -241,8 +272,8 @@ typedef struct zvfec_stream_receiver_stats {
   uint64_t fec_refused;          /* malformed, forged or excess FEC packets, dropped */
   uint64_t recovered;            /* packets handed out */
   uint64_t unrecoverable_groups; /* groups released with media still missing */
-  uint64_t decode_failures;      /* decodes refused (media API) or contradicted (_E_CONFLICT) */
-  uint64_t rejected;             /* decoded packets that filled no gap, dropped */
+  uint64_t decode_failures;      /* rebuilds contradicted: choices of FEC packets disagree */
+  uint64_t rejected;             /* rebuilt packets that did not fit their place, dropped */
   uint64_t evicted;              /* packets released early because of max_packets */
   uint64_t held;                 /* packets held now */
   /* FEC packets that contradict what the receiver holds: their group overlaps

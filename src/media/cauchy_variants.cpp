@@ -65,7 +65,9 @@ int encode(const CauchyVariant &v, void *handle, const EncodeArgs &args) {
     write_group_header(args, v.layout, g, j);
     repair[j] = args.fec_packet[j] + v.layout.symbol_offset();
   }
-  if (int rc = cauchy_encode(g.k, g.r, g.symbol_len, sources, repair); rc != 0) {
+  if (int rc = cauchy_encode(g.symbol_len, {sources, static_cast<size_t>(g.k)},
+                             {repair, static_cast<size_t>(g.r)});
+      rc != 0) {
     for (int j = 0; j < g.r; ++j) std::memset(repair[j], 0, static_cast<size_t>(g.symbol_len));
     ZV_LOG(ZV_FEC_LOG_ERROR, "err %d\n", v.log_codec_code ? rc : code::kCodecFailure);
     return code::kCodecFailure;

@@ -17,8 +17,8 @@ struct Sources {
   void *data[kHeaderIndices];
   int readable[kHeaderIndices];
 
-  Sources(const SourceSymbol *sources, int k) {
-    for (int i = 0; i < k; ++i) {
+  explicit Sources(std::span<const SourceSymbol> sources) {
+    for (size_t i = 0; i < sources.size(); ++i) {
       data[i] = const_cast<uint8_t *>(sources[i].data);
       readable[i] = sources[i].readable;
     }
@@ -31,7 +31,7 @@ struct Blocks {
   int lengths[kHeaderIndices];
 
   // k >= 1: every group has a source.
-  Blocks(const GroupSymbol *symbols, int k) {
+  Blocks(std::span<const GroupSymbol> symbols, int k) {
     for (int i = 0; i < std::max(k, 1); ++i) {
       blocks[i] = {symbols[i].data, static_cast<uint8_t>(symbols[i].index),
                    static_cast<uint8_t>(symbols[i].index >= k)};
@@ -48,12 +48,14 @@ void prepare_coding() {
   (void)built;
 }
 
-int cauchy_encode(int k, int r, int symbol_len, const SourceSymbol *sources,
-                  uint8_t *const *repair) {
-  Sources src(sources, k);
+int cauchy_encode(int symbol_len, std::span<const SourceSymbol> sources,
+                  std::span<uint8_t *const> repair) {
+  Sources src(sources);
   void *out[kHeaderIndices];
-  for (int j = 0; j < r; ++j) out[j] = repair[j];
-  return zvfec_encode_bounded({k, r, symbol_len}, src.data, src.readable, out);
+  for (size_t j = 0; j < repair.size(); ++j) out[j] = repair[j];
+  return zvfec_encode_bounded(
+      {static_cast<int>(sources.size()), static_cast<int>(repair.size()), symbol_len}, src.data,
+      src.readable, out);
 }
 
 int cauchy_decode(int k, int r, int symbol_len, cm256_block *blocks, const int *lengths) {
@@ -111,24 +113,26 @@ int RsSession::source_table() {
                                                                      : code::kSourcesUnavailable;
 }
 
-int encode_group(const FecLayout &layout, int k, int r, int symbol_len, const SourceSymbol *sources,
-                 uint8_t *const *repair) {
+int encode_group(const FecLayout &layout, int symbol_len, std::span<const SourceSymbol> sources,
+                 std::span<uint8_t *const> repair) {
   if (layout.cauchy)
-    return cauchy_encode(k, r, symbol_len, sources, repair) == 0 ? code::kOk : code::kCodecFailure;
+    return cauchy_encode(symbol_len, sources, repair) == 0 ? code::kOk : code::kCodecFailure;
+  const auto k = static_cast<int>(sources.size()), r = static_cast<int>(repair.size());
   RsSession rs;
   if (int rc = rs.open(OF_CODEC_TYPE_ENCODER, k, r, symbol_len); rc != 0) return rc;
   const uint8_t *whole[kHeaderIndices];
-  for (int i = 0; i < k; ++i) whole[i] = sources[i].data;
+  for (int i = 0; i < k; ++i) whole[i] = sources[static_cast<size_t>(i)].data;
   rs.set_sources(whole);
   for (int j = 0; j < r; ++j)
-    if (int rc = rs.build(k + j, repair[j]); rc != 0) return rc;
+    if (int rc = rs.build(k + j, repair[static_cast<size_t>(j)]); rc != 0) return rc;
   return code::kOk;
 }
 
-int encode_row(const FecLayout &layout, int k, int r, int symbol_len, const SourceSymbol *sources,
-               int esi, uint8_t *out) {
+int encode_row(const FecLayout &layout, int r, int symbol_len,
+               std::span<const SourceSymbol> sources, int esi, uint8_t *out) {
+  const auto k = static_cast<int>(sources.size());
   if (layout.cauchy) {
-    Sources src(sources, k);
+    Sources src(sources);
     return zvfec_encode_row_bounded({k, r, symbol_len}, src.data, src.readable, esi, out) == 0
                ? code::kOk
                : code::kCodecFailure;
@@ -136,27 +140,28 @@ int encode_row(const FecLayout &layout, int k, int r, int symbol_len, const Sour
   RsSession rs;
   if (int rc = rs.open(OF_CODEC_TYPE_ENCODER, k, r, symbol_len); rc != 0) return rc;
   const uint8_t *whole[kHeaderIndices];
-  for (int i = 0; i < k; ++i) whole[i] = sources[i].data;
+  for (int i = 0; i < k; ++i) whole[i] = sources[static_cast<size_t>(i)].data;
   rs.set_sources(whole);
   return rs.build(esi, out);
 }
 
-int decode_group(const FecLayout &layout, int k, int r, int symbol_len, GroupSymbol *symbols) {
+int decode_group(const FecLayout &layout, int r, int symbol_len, std::span<GroupSymbol> symbols) {
+  const auto k = static_cast<int>(symbols.size());
   if (layout.cauchy) {
     Blocks b(symbols, k);
     if (cauchy_decode(k, r, symbol_len, b.blocks, b.lengths) != 0) return code::kCodecFailure;
-    for (int i = 0; i < k; ++i) symbols[i].index = b.blocks[i].Index;
+    for (int i = 0; i < k; ++i) symbols[static_cast<size_t>(i)].index = b.blocks[i].Index;
     return code::kOk;
   }
   RsSession rs;
   if (int rc = rs.open(OF_CODEC_TYPE_DECODER, k, r, symbol_len); rc != 0) return rc;
-  for (int i = 0; i < k; ++i)
-    if (int rc = rs.feed(symbols[i].index, symbols[i].data); rc != 0) return rc;
+  for (const GroupSymbol &g : symbols)
+    if (int rc = rs.feed(g.index, g.data); rc != 0) return rc;
   if (!rs.complete()) return code::kDecodingIncomplete;
   // Decoding is done once the k-th symbol is in, so the repair entries the
   // session was fed are free to take the rebuilt sources, in the order the
   // Cauchy decoder gives them.
-  int next = 0;
+  size_t next = 0;
   return rs.take_rebuilt([&](int index, const uint8_t *symbol) {
     while (symbols[next].index < k) ++next;
     std::memcpy(symbols[next].data, symbol, static_cast<size_t>(symbol_len));

@@ -8,6 +8,7 @@
 
 #include <bitset>
 #include <cstdint>
+#include <span>
 
 #include "media/wire.h"
 #include "zvfec/cauchy.h"
@@ -29,10 +30,10 @@ void prepare_coding();
 
 // ---- The Cauchy code (version 2) ----
 
-// Writes the r repair symbols (indices k .. k+r-1) of k sources over S bytes
+// Writes the repair symbols (indices k .. k+r-1) of the k sources over S bytes
 // each at repair[j]. Returns 0, or the codec's non-zero code (nothing written).
-int cauchy_encode(int k, int r, int symbol_len, const SourceSymbol *sources,
-                  uint8_t *const *repair);
+int cauchy_encode(int symbol_len, std::span<const SourceSymbol> sources,
+                  std::span<uint8_t *const> repair);
 
 // Rebuilds the missing sources in place: blocks holds k entries of distinct
 // indices, media symbols (Index < k, lengths[i] readable bytes) and repair
@@ -98,17 +99,18 @@ int RsSession::take_rebuilt(OnRebuilt &&on_rebuilt) {
 
 // ---- Either code, for callers that hold whole groups ----
 
-// Writes the r repair symbols of a group of the layout's code. For the
-// session code every source must be whole (readable = S). Returns 0 or a
-// negative code of this layer.
-int encode_group(const FecLayout &layout, int k, int r, int symbol_len, const SourceSymbol *sources,
-                 uint8_t *const *repair);
+// Writes the repair symbols of a group of the layout's code: k sources, r
+// repair symbols of S bytes. For the session code every source must be whole
+// (readable = S). Returns 0 or a negative code of this layer.
+int encode_group(const FecLayout &layout, int symbol_len, std::span<const SourceSymbol> sources,
+                 std::span<uint8_t *const> repair);
 
-// The one repair symbol of index esi (k .. k+r-1) of a complete group,
-// written over S bytes at out: what a genuine FEC packet of the group carries.
-// Sources as for encode_group. Returns 0 or a negative code.
-int encode_row(const FecLayout &layout, int k, int r, int symbol_len, const SourceSymbol *sources,
-               int esi, uint8_t *out);
+// The one repair symbol of index esi (k .. k+r-1) of a complete group of k
+// sources and r repair symbols, written over S bytes at out: what a genuine FEC
+// packet of the group carries. Sources as for encode_group. Returns 0 or a
+// negative code.
+int encode_row(const FecLayout &layout, int r, int symbol_len,
+               std::span<const SourceSymbol> sources, int esi, uint8_t *out);
 
 // One of a group's k chosen symbols: a source (index < k; readable bytes, all
 // S of them for the session code) or a repair symbol (index >= k; S writable
@@ -119,10 +121,11 @@ struct GroupSymbol {
   int index;
 };
 
-// Rebuilds the missing sources of a group from exactly k symbols of distinct
-// indices, in place: on 0 the i-th repair entry, in array order, holds over S
-// bytes the i-th missing source in ascending index order, and its index names
-// it. Returns 0 or a negative code (entries then undefined).
-int decode_group(const FecLayout &layout, int k, int r, int symbol_len, GroupSymbol *symbols);
+// Rebuilds the missing sources of a group of k sources and r repair symbols
+// from k symbols of distinct indices, in place: on 0 the i-th repair entry, in
+// array order, holds over S bytes the i-th missing source in ascending index
+// order, and its index names it. Returns 0 or a negative code (entries then
+// undefined).
+int decode_group(const FecLayout &layout, int r, int symbol_len, std::span<GroupSymbol> symbols);
 
 }  // namespace zv

@@ -45,8 +45,7 @@ int Codec::encode(const uint8_t *const *media, const size_t *media_len, int k, i
   }
   repair_.resize(static_cast<size_t>(r));
   for (int j = 0; j < r; ++j) repair_[static_cast<size_t>(j)] = fec[j] + layout_.symbol_offset();
-  if (int rc = encode_group(layout_, k, r, symbol_len, sources_.data(), repair_.data()); rc != 0)
-    return rc;
+  if (int rc = encode_group(layout_, symbol_len, sources_, repair_); rc != 0) return rc;
   const uint16_t base_seq = media_seq(staged_[0].data());
   for (int j = 0; j < r; ++j) {
     std::memset(fec[j], 0, kRtpHeaderRoom);

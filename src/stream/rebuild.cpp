@@ -149,7 +149,8 @@ bool Rebuilder::attempt(const GroupView &g, const HeldMedia *media,
     std::memcpy(target_[p], c.symbol, s);
     symbols[n++] = {target_[p], g.symbol_len, c.esi};
   }
-  if (decode_group(*g.layout, g.k, g.r, g.symbol_len, symbols) != 0) return false;
+  if (decode_group(*g.layout, g.r, g.symbol_len, {symbols, static_cast<size_t>(n)}) != 0)
+    return false;
   bool fits = true;
   for (size_t p = 0; p < need_.size(); ++p) {
     const int i = need_[p];
@@ -205,7 +206,8 @@ bool Rebuilder::confirms(const GroupView &g, const HeldMedia *media, const Candi
   }
   const auto s = static_cast<size_t>(g.symbol_len);
   row_.reserve(s);
-  if (encode_row(*g.layout, g.k, g.r, g.symbol_len, sources, spare.esi, row_.data()) != 0)
+  if (encode_row(*g.layout, g.r, g.symbol_len, {sources, static_cast<size_t>(g.k)}, spare.esi,
+                 row_.data()) != 0)
     return false;
   return std::memcmp(row_.data(), spare.symbol, s) == 0;
 }

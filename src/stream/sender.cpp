@@ -122,7 +122,7 @@ void Sender::protect(Open &g) {
     made_[static_cast<size_t>(j)] = f;
     repair_[static_cast<size_t>(j)] = fec_[f].buf.data() + layout_.symbol_offset();
   }
-  const int rc = encode_group(layout_, k, r, symbol_len, sources_.data(), repair_.data());
+  const int rc = encode_group(layout_, symbol_len, sources_, repair_);
   if (rc != 0) {
     for (uint32_t f : made_) fec_.give_back(f);
     stats_.unprotected += static_cast<uint64_t>(k);

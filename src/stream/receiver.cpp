@@ -17,16 +17,20 @@ constexpr size_t kFirstRing = 16;
 constexpr size_t kMaxRing = 65536;
 
 // What identifies a repair symbol wherever it travels: its length and its
-// first bytes, which hold combinations of the group's RTP headers.
+// first bytes, which hold combinations of the group's RTP headers. Four lanes
+// of products, so that the hash does not wait on itself.
 uint64_t fingerprint(const uint8_t *symbol, int len) {
-  const int n = std::min(len, 64);
-  uint64_t h = static_cast<uint64_t>(len);
-  for (int i = 0; i + 4 <= n; i += 4) {
-    uint32_t w;
-    std::memcpy(&w, symbol + i, 4);
-    h = mix64(h ^ w);
+  constexpr uint64_t kOdd[4] = {0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full,
+                                0x165667B19E3779F9ull, 0xD6E8FEB86659FD93ull};
+  uint8_t head[64] = {};
+  std::memcpy(head, symbol, static_cast<size_t>(std::min(len, 64)));
+  uint64_t lane[4] = {static_cast<uint64_t>(len), 0, 0, 0};
+  for (int i = 0; i < 8; ++i) {
+    uint64_t w;
+    std::memcpy(&w, head + 8 * i, 8);
+    lane[i & 3] += w * kOdd[i & 3];
   }
-  return h;
+  return mix64(lane[0] ^ mix64(lane[1] ^ mix64(lane[2] ^ mix64(lane[3]))));
 }
 
 }  // namespace
@@ -119,32 +123,30 @@ uint32_t Receiver::media_ssrc_of(uint32_t fec_ssrc) const {
 }
 
 uint32_t Receiver::new_entry() {
-  const uint32_t e = entries_.take();
-  Entry &en = entries_[e];
-  en.len = 0;
-  en.group = kNone;
-  en.suspect = en.held = en.pinned = false;
+  if (free_entries_.empty()) {
+    entries_.emplace_back();
+    flags_.push_back(0);
+    return static_cast<uint32_t>(entries_.size() - 1);
+  }
+  const uint32_t e = free_entries_.back();
+  free_entries_.pop_back();
+  flags_[e] = 0;
   return e;
 }
 
-void Receiver::free_entry(uint32_t e) {
-  entries_[e].kind = Kind::kFree;
-  entries_.give_back(e);
-}
+void Receiver::free_entry(uint32_t e) { free_entries_.push_back(e); }
 
-void Receiver::hold(uint32_t e) {
-  Entry &en = entries_[e];
-  en.held = true;
-  arrivals_.push({now_, e});
+void Receiver::hold(const Arrival &a) {
+  if (a.entry != kNone) flags_[a.entry] |= kHeld;
+  arrivals_.push(a);
   ++held_;
-  ++streams_[en.stream].held;
+  ++streams_[a.stream].held;
 }
 
 void Receiver::unpin_last() {
   if (last_popped_ == kNone) return;
-  Entry &en = entries_[last_popped_];
-  en.pinned = false;
-  if (!en.held) free_entry(last_popped_);
+  flags_[last_popped_] &= static_cast<uint8_t>(~kPinned);
+  if (!(flags_[last_popped_] & kHeld)) free_entry(last_popped_);
   last_popped_ = kNone;
 }
 
@@ -163,30 +165,29 @@ void Receiver::bound() {
   }
   // Recovered packets a host never takes are dropped past the same bound.
   while (out_.size() > max_packets_) {
-    const uint32_t e = out_.pop();
-    entries_[e].pinned = false;
-    if (!entries_[e].held) free_entry(e);
+    const uint32_t e = out_.pop().entry;
+    flags_[e] &= static_cast<uint8_t>(~kPinned);
+    if (!(flags_[e] & kHeld)) free_entry(e);
     ++stats_.evicted;
   }
 }
 
 void Receiver::release_front() {
-  const uint32_t e = arrivals_.pop().entry;
-  Entry &en = entries_[e];
-  const uint32_t si = en.stream;
-  en.held = false;
+  const Arrival a = arrivals_.pop();
+  const uint32_t si = a.stream;
   --held_;
   --streams_[si].held;
-  if (en.kind == Kind::kMedia) {
-    unindex_media(si, en.ext, e);
-    if (!en.pinned) free_entry(e);
+  if (a.group == kNone) {
+    unindex_media(si, a.ext, a.entry);
+    flags_[a.entry] &= static_cast<uint8_t>(~kHeld);
+    if (!(flags_[a.entry] & kPinned)) free_entry(a.entry);
   } else {
-    const uint32_t gi = en.group;
-    fingerprints_.erase({si, en.fingerprint}, e);
-    auto &fec = groups_[gi].fec;
-    fec.erase(std::find(fec.begin(), fec.end(), e));
-    free_entry(e);
-    if (fec.empty()) release_group(gi);
+    auto &fec = groups_[a.group].fec;
+    const FecRef ref = fec.front();
+    fec.erase(fec.begin());
+    fingerprints_.erase({si, ref.fingerprint}, a.group);
+    if (ref.entry != kNone) free_entry(ref.entry);
+    if (fec.empty()) release_group(a.group);
   }
   forget_if_empty(si);
 }
@@ -262,8 +263,8 @@ void Receiver::for_overlapping(uint32_t si, int64_t base, int n, uint32_t gi, F 
 
 void Receiver::recount_backing(uint32_t gi) {
   std::bitset<kHeaderIndices> seen;
-  for (uint32_t e : groups_[gi].fec)
-    if (!entries_[e].suspect) seen[entries_[e].esi] = true;
+  for (const FecRef &f : groups_[gi].fec)
+    if (!f.suspect) seen[f.esi] = true;
   groups_[gi].backing = static_cast<int>(seen.count());
 }
 
@@ -286,17 +287,19 @@ void Receiver::touch(uint32_t gi) {
 
 // An FEC packet carrying the repair symbol of an FEC packet of another group
 // is a copy under a forged header: neither copy is used.
-bool Receiver::mark_copies(uint32_t e) {
-  Entry &en = entries_[e];
-  const uint32_t other = fingerprints_.find({en.stream, en.fingerprint});
+bool Receiver::mark_copies(uint32_t gi) {
+  FecRef &mine = groups_[gi].fec.back();
+  const uint32_t si = groups_[gi].stream;
+  const uint32_t other = fingerprints_.find({si, mine.fingerprint});
   if (other == kNone) {
-    fingerprints_.put({en.stream, en.fingerprint}, e);
+    fingerprints_.put({si, mine.fingerprint}, gi);
     return false;
   }
-  if (entries_[other].group == en.group) return false;
-  en.suspect = true;
-  entries_[other].suspect = true;
-  recount_backing(entries_[other].group);
+  if (other == gi) return false;
+  mine.suspect = true;
+  for (FecRef &f : groups_[other].fec)
+    if (f.fingerprint == mine.fingerprint) f.suspect = true;
+  recount_backing(other);
   return true;
 }
 
@@ -327,17 +330,16 @@ void Receiver::try_decode(uint32_t gi) {
   // symbol another group's packet also carries.
   candidates_.clear();
   std::bitset<kHeaderIndices> seen, twice;
-  for (uint32_t e : g0.fec) {
-    const Entry &en = entries_[e];
-    if (en.len == 0) continue;
-    (seen[en.esi] ? twice : seen)[en.esi] = true;
+  for (const FecRef &f : g0.fec) {
+    if (f.entry == kNone) continue;
+    (seen[f.esi] ? twice : seen)[f.esi] = true;
   }
   if (usable + static_cast<int>(seen.count()) < k) return;
   for (int rank = 0; rank < 3; ++rank)
-    for (uint32_t e : g0.fec) {
-      const Entry &en = entries_[e];
-      if (en.len == 0 || (en.suspect ? 2 : twice[en.esi] ? 1 : 0) != rank) continue;
-      candidates_.push_back({en.esi, en.buf.data() + layout.symbol_offset(), en.suspect});
+    for (const FecRef &f : g0.fec) {
+      if (f.entry == kNone || (f.suspect ? 2 : twice[f.esi] ? 1 : 0) != rank) continue;
+      candidates_.push_back(
+          {f.esi, entries_[f.entry].buf.data() + layout.symbol_offset(), f.suspect});
     }
 
   // The session code reads whole symbols: held packets get their zeros.
@@ -382,15 +384,12 @@ void Receiver::try_decode(uint32_t gi) {
       continue;
     }
     Entry &en = entries_[e];
-    en.kind = Kind::kMedia;
-    en.stream = si;
-    en.ssrc = streams_[si].ssrc;
-    en.ext = groups_[gi].base + i;
+    const int64_t ext = groups_[gi].base + i;
     en.len = static_cast<uint32_t>(kMediaPrefixSize + media_prefix(en.buf.data()));
-    en.pinned = true;
-    index_media(si, en.ext, e);
-    hold(e);
-    out_.push(e);
+    index_media(si, ext, e);
+    hold({now_, ext, e, si, kNone});
+    flags_[e] |= kPinned;
+    out_.push({ext, e, streams_[si].ssrc});
     ++stats_.recovered;
     ++streams_[si].recovered;
   }
@@ -419,12 +418,8 @@ int Receiver::push_media(const uint8_t *rtp, size_t len, int64_t now_ns, int64_t
   write_media_prefix(en.buf.data(), static_cast<uint16_t>(std::min<size_t>(len, UINT16_MAX)));
   std::memcpy(en.buf.data() + kMediaPrefixSize, rtp, len);
   en.len = static_cast<uint32_t>(len + kMediaPrefixSize);
-  en.kind = Kind::kMedia;
-  en.stream = si;
-  en.ssrc = h->ssrc;
-  en.ext = ext;
   index_media(si, ext, e);
-  hold(e);
+  hold({now_, ext, e, si, kNone});
   ++stats_.media;
   Stream &st = streams_[si];
   ++st.received;
@@ -466,10 +461,9 @@ int Receiver::push_fec(const uint8_t *rtp, size_t len, int64_t now_ns) {
   const FecLayout &layout = *layout_of(hdr.variant);
   const uint8_t *symbol = rtp + layout.symbol_offset();
   const uint64_t fp = fingerprint(symbol, hdr.symbol_len);
-  for (uint32_t e : groups_[gi].fec) {
-    const Entry &en = entries_[e];
-    if (en.esi == hdr.esi && en.packet_len == len && en.fingerprint == fp &&
-        (en.len == 0 || std::memcmp(en.buf.data(), rtp, len) == 0)) {
+  for (const FecRef &f : groups_[gi].fec) {
+    if (f.esi == hdr.esi && f.fingerprint == fp &&
+        (f.entry == kNone || std::memcmp(entries_[f.entry].buf.data(), rtp, len) == 0)) {
       ++stats_.fec_duplicates;
       return ZVFEC_STREAM_DUPLICATE;
     }
@@ -480,24 +474,19 @@ int Receiver::push_fec(const uint8_t *rtp, size_t len, int64_t now_ns) {
     return ZVFEC_STREAM_E_FULL;
   }
   ++stats_.fec;
-  const uint32_t e = new_entry();
-  Entry &en = entries_[e];
-  en.kind = Kind::kFec;
-  en.stream = si;
-  en.group = gi;
-  en.esi = hdr.esi;
-  en.fingerprint = fp;
-  en.packet_len = static_cast<uint32_t>(len);
   // A group with nothing missing needs no more symbols; what identifies the
   // packet is kept for repeats and contradictions.
+  uint32_t e = kNone;
   if (!groups_[gi].done) {
+    e = new_entry();
+    Entry &en = entries_[e];
     en.buf.reserve(len);
     std::memcpy(en.buf.data(), rtp, len);
     en.len = static_cast<uint32_t>(len);
   }
-  groups_[gi].fec.push_back(e);
-  hold(e);
-  const bool copy = mark_copies(e);
+  groups_[gi].fec.push_back({fp, e, hdr.esi, false});
+  hold({now_, 0, e, si, gi});
+  const bool copy = mark_copies(gi);
   recount_backing(gi);
   affected_.clear();
   for_overlapping(si, base, hdr.k, gi, [&](uint32_t other) { affected_.push_back(other); });
@@ -517,10 +506,10 @@ void Receiver::poll(int64_t now_ns) {
 bool Receiver::pop(zvfec_stream_packet &out) {
   unpin_last();
   if (out_.empty()) return false;
-  const uint32_t e = out_.pop();
-  last_popped_ = e;
-  const Entry &en = entries_[e];
-  out = {en.buf.data() + kMediaPrefixSize, en.len - kMediaPrefixSize, en.ssrc, en.ext};
+  const Waiting w = out_.pop();
+  last_popped_ = w.entry;
+  const Entry &en = entries_[w.entry];
+  out = {en.buf.data() + kMediaPrefixSize, en.len - kMediaPrefixSize, w.ssrc, w.ext};
   return true;
 }
 

@@ -45,25 +45,22 @@ class Receiver {
   bool ssrc_stats(uint32_t ssrc, zvfec_stream_ssrc_stats &out) const;
 
  private:
-  enum class Kind : uint8_t { kFree, kMedia, kFec };
-
-  // One held packet. Media: its media buffer (length prefix, then the RTP
-  // packet). FEC: the whole packet, or only what identifies it (len 0) when
-  // its group needed nothing more as it arrived.
+  // The bytes of one held packet: a media buffer (length prefix, then the RTP
+  // packet) or a whole FEC packet. What a packet is and where it belongs is
+  // kept where it is looked up (the arrival queue, the stream's ring, its
+  // group), so that releasing old packets touches none of their records.
   struct Entry {
     Buffer buf;
     uint32_t len = 0;
-    uint32_t stream = kNone;
-    uint32_t ssrc = 0;
-    int64_t ext = 0;           // media: extended sequence number
-    uint32_t group = kNone;    // FEC: its group
-    uint64_t fingerprint = 0;  // FEC: of its repair symbol
-    uint32_t packet_len = 0;   // FEC: bytes as received
-    uint8_t esi = 0;
-    Kind kind = Kind::kFree;
-    bool suspect = false;  // FEC: its repair symbol is also another group's
-    bool held = false;     // in the arrival queue
-    bool pinned = false;   // waiting to be handed out, or handed out last
+  };
+  enum : uint8_t { kHeld = 1, kPinned = 2 };  // flags_ of an entry
+
+  // An FEC packet of a group.
+  struct FecRef {
+    uint64_t fingerprint;  // of its repair symbol
+    uint32_t entry;        // its bytes; kNone when its group needed nothing more
+    uint8_t esi;
+    bool suspect;  // its repair symbol is also another group's
   };
 
   // A group as its FEC packets describe it.
@@ -72,11 +69,11 @@ class Receiver {
     int k = 0, r = 0, symbol_len = 0, variant = 0;
     uint16_t base_seq = 0;
     uint32_t stream = kNone;
-    std::vector<uint32_t> fec;  // held FEC packets, in arrival order
-    int backing = 0;            // distinct indices of packets not suspect, as they arrived
-    bool done = false;          // nothing missing any more
-    bool rebuilt = false;       // done by rebuilding what was missing
-    bool touched = false;       // some media packet of it arrived
+    std::vector<FecRef> fec;  // held FEC packets, in arrival order
+    int backing = 0;          // distinct indices of packets not suspect, as they arrived
+    bool done = false;        // nothing missing any more
+    bool rebuilt = false;     // done by rebuilding what was missing
+    bool touched = false;     // some media packet of it arrived
 
     bool described_as(int64_t b, const zvfec_stream_fec_header &h) const {
       return base == b && k == h.k && r == h.r && symbol_len == h.symbol_len &&
@@ -108,6 +105,22 @@ class Receiver {
     void widen(int64_t first, int64_t last);
   };
 
+  // A held packet in the arrival queue. An FEC packet leaves first of its
+  // group's, since both keep the order of arrival.
+  struct Arrival {
+    int64_t time;
+    int64_t ext;     // media: extended sequence number
+    uint32_t entry;  // media: its record
+    uint32_t stream;
+    uint32_t group;  // FEC: its group; kNone for media
+  };
+  // A recovered packet waiting to be handed out.
+  struct Waiting {
+    int64_t ext;
+    uint32_t entry;
+    uint32_t ssrc;
+  };
+
   uint32_t stream_of(uint32_t ssrc);  // found or made
   uint32_t find_media(uint32_t si, int64_t ext) const;
   void index_media(uint32_t si, int64_t ext, uint32_t e);
@@ -116,7 +129,7 @@ class Receiver {
   uint32_t media_ssrc_of(uint32_t fec_ssrc) const;
   uint32_t new_entry();
   void free_entry(uint32_t e);
-  void hold(uint32_t e);
+  void hold(const Arrival &a);
   void advance(int64_t now_ns);
   void bound();
   void release_front();
@@ -132,28 +145,26 @@ class Receiver {
   bool blocked(uint32_t gi);
   void touch(uint32_t gi);
   void try_decode(uint32_t gi);
-  // Marks e and the packet of another group that carries its symbol; true
-  // when there is one.
-  bool mark_copies(uint32_t e);
+  // Marks the newest FEC packet of group gi and the packet of another group
+  // that carries its symbol; true when there is one.
+  bool mark_copies(uint32_t gi);
 
   int64_t hold_ns_;
   size_t max_packets_;
   int64_t now_ = INT64_MIN;
   size_t held_ = 0;
-  Pool<Entry> entries_;
+  std::vector<Entry> entries_;
+  std::vector<uint8_t> flags_;  // by entry
+  std::vector<uint32_t> free_entries_;
   Pool<Group> groups_;
   Pool<Stream> streams_;
-  // Held entries in arrival order, with their arrival times: expiry looks at
-  // the oldest time without touching the entry.
-  struct Arrival {
-    int64_t time;
-    uint32_t entry;
-  };
+  // Held packets in arrival order, with what releasing them needs: expiry
+  // looks at the oldest time, and releases, without touching a record.
   Fifo<Arrival> arrivals_;
-  Fifo<uint32_t> out_;  // recovered entries waiting to be handed out
+  Fifo<Waiting> out_;  // recovered packets waiting to be handed out
   uint32_t last_popped_ = kNone;
   IndexMap by_ssrc_;       // {ssrc, 0} -> stream
-  IndexMap fingerprints_;  // {stream, fingerprint} -> FEC entry
+  IndexMap fingerprints_;  // {stream, fingerprint} -> group
   std::map<uint32_t, uint32_t> ssrc_map_;
   Rebuilder rebuilder_;
   std::vector<HeldMedia> held_media_;

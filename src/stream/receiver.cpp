@@ -20,8 +20,8 @@ constexpr size_t kMaxRing = 65536;
 // first bytes, which hold combinations of the group's RTP headers. Four lanes
 // of products, so that the hash does not wait on itself.
 uint64_t fingerprint(const uint8_t *symbol, int len) {
-  constexpr uint64_t kOdd[4] = {0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full,
-                                0x165667B19E3779F9ull, 0xD6E8FEB86659FD93ull};
+  constexpr uint64_t kOdd[4] = {0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
+                                0xD6E8FEB86659FD93ull};
   uint8_t head[64] = {};
   std::memcpy(head, symbol, static_cast<size_t>(std::min(len, 64)));
   uint64_t lane[4] = {static_cast<uint64_t>(len), 0, 0, 0};
@@ -286,7 +286,8 @@ void Receiver::touch(uint32_t gi) {
 }
 
 // An FEC packet carrying the repair symbol of an FEC packet of another group
-// is a copy under a forged header: neither copy is used.
+// is a copy under a forged header, real for at most one of the two: both are
+// marked, and serve only rebuilds that another FEC packet confirms.
 bool Receiver::mark_copies(uint32_t gi) {
   FecRef &mine = groups_[gi].fec.back();
   const uint32_t si = groups_[gi].stream;
@@ -304,7 +305,7 @@ bool Receiver::mark_copies(uint32_t gi) {
 }
 
 void Receiver::try_decode(uint32_t gi) {
-  if (groups_[gi].done || blocked(gi)) return;
+  if (groups_[gi].done) return;
   const Group &g0 = groups_[gi];
   const uint32_t si = g0.stream;
   const int k = g0.k, s = g0.symbol_len;
@@ -324,6 +325,7 @@ void Receiver::try_decode(uint32_t gi) {
     groups_[gi].done = true;
     return;
   }
+  if (blocked(gi)) return;
 
   // Candidates, in arrival order within each rank: FEC packets whose index no
   // other held packet claims, then those that share one, then those whose

@@ -435,6 +435,26 @@ TEST(Receiver, RefusesBadConfigurationsAndCountsRefusals) {
   EXPECT_EQ(stats(rx.get()).media, 0u);
 }
 
+// Groups that contradict each other rebuild nothing, but one whose media all
+// arrived is complete all the same: released, it counts as no loss.
+TEST(Receiver, ContradictedGroupsWhoseMediaArrivedAreNotUnrecoverable) {
+  constexpr std::int64_t ms = 1'000'000;
+  const auto g = protected_groups(ZVFEC_STREAM_VIDEO_V2, kA, 10, 1, 4, 2)[0];
+  Bytes forged = g.fec[0];
+  forged[16] = 3;  // the same symbol, for a group of k = 3 from the same base
+  auto rx = make_receiver(100 * ms);
+  for (const Bytes &f : {g.fec[0], forged})
+    ASSERT_EQ(zvfec_stream_receiver_push_fec(rx.get(), f.data(), f.size(), 0), 0);
+  for (const auto &m : g.media)
+    zvfec_stream_receiver_push_media(rx.get(), m.data(), m.size(), ms, nullptr);
+  EXPECT_TRUE(drain(rx.get()).empty());
+  zvfec_stream_receiver_poll(rx.get(), 500 * ms);
+  const auto st = stats(rx.get());
+  EXPECT_EQ(st.held, 0u);
+  EXPECT_EQ(st.fec_conflicts, 1u);
+  EXPECT_EQ(st.unrecoverable_groups, 0u);
+}
+
 // Copies of real FEC packets under a forged group header: the symbol is
 // genuine, so a group shifted by a few numbers (or cut to another k) decodes
 // into packets whose shared RTP bytes come out right. Mixed into traffic of

@@ -15,6 +15,12 @@ GstClock *zvfec_gst_clock(GstElement *element);
 /* Now on zvfec_gst_clock. */
 gint64 zvfec_gst_now(GstElement *element);
 
+/* The big-endian 32-bit word at p, which may stand at any address: buffers
+ * from the network or from a parser may start anywhere. */
+static inline guint32 zvfec_gst_read_be32(const guint8 *p) {
+  return (guint32)p[0] << 24 | (guint32)p[1] << 16 | (guint32)p[2] << 8 | (guint32)p[3];
+}
+
 /* A new buffer holding a copy of the packet. */
 GstBuffer *zvfec_gst_buffer_from_packet(const zvfec_stream_packet *packet);
 

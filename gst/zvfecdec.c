@@ -116,7 +116,7 @@ static GList *take_recovered(GstZvfecDec *self) {
 
   while (zvfec_stream_receiver_pop(self->receiver, &p)) {
     GstBuffer *b = zvfec_gst_buffer_from_packet(&p);
-    GST_BUFFER_PTS(b) = running_time_of(self, p.media_ssrc, GST_READ_UINT32_BE(p.data + 4));
+    GST_BUFFER_PTS(b) = running_time_of(self, p.media_ssrc, zvfec_gst_read_be32(p.data + 4));
     GST_BUFFER_FLAG_SET(b, GST_RTP_BUFFER_FLAG_REDUNDANT);
     out = g_list_prepend(out, b);
   }
@@ -183,8 +183,8 @@ static GList *receive(GstZvfecDec *self, GstBuffer *buffer, gboolean fec) {
      * map to theirs as the receiver maps them. */
     const gboolean rtp = map.size >= 12;
     const guint32 ssrc = !rtp  ? 0
-                         : fec ? zvfec_stream_fec_ssrc(GST_READ_UINT32_BE(map.data + 8))
-                               : GST_READ_UINT32_BE(map.data + 8);
+                         : fec ? zvfec_stream_fec_ssrc(zvfec_gst_read_be32(map.data + 8))
+                               : zvfec_gst_read_be32(map.data + 8);
     SsrcState *st = rtp ? g_hash_table_lookup(self->ssrcs, GUINT_TO_POINTER(ssrc)) : NULL;
 
     /* What expires at this time is released first, so that an SSRC the
@@ -207,7 +207,7 @@ static GList *receive(GstZvfecDec *self, GstBuffer *buffer, gboolean fec) {
       }
       if (GST_BUFFER_PTS_IS_VALID(buffer)) {
         st->timed = TRUE;
-        st->rtp_time = GST_READ_UINT32_BE(map.data + 4);
+        st->rtp_time = zvfec_gst_read_be32(map.data + 4);
         st->pts = GST_BUFFER_PTS(buffer);
       }
     }

@@ -16,6 +16,11 @@ namespace {
 constexpr size_t kFirstRing = 16;
 constexpr size_t kMaxRing = 65536;
 
+// A media buffer stands this far into its record's bytes, so that the RTP
+// packet behind its 2-byte prefix starts 4-byte aligned, as hosts that read
+// its header words expect of a packet handed out.
+constexpr size_t kMediaLead = 2;
+
 // What identifies a repair symbol wherever it travels: its length and its
 // first bytes, which hold combinations of the group's RTP headers. Four lanes
 // of products, so that the hash does not wait on itself.
@@ -50,6 +55,8 @@ void Receiver::Stream::widen(int64_t first, int64_t last) {
   lo = std::min(lo, first);
   hi = std::max(hi, last);
 }
+
+uint8_t *Receiver::media_of(Entry &e) { return e.buf.data() + kMediaLead; }
 
 Receiver::Receiver(const zvfec_stream_receiver_config &cfg)
     : hold_ns_(cfg.hold_ns), max_packets_(cfg.max_packets ? cfg.max_packets : kDefaultMaxPackets) {
@@ -318,7 +325,7 @@ void Receiver::try_decode(uint32_t gi) {
     if (e == kNone) continue;
     ++present;
     Entry &en = entries_[e];
-    held_media_[static_cast<size_t>(i)] = {en.buf.data(), static_cast<int>(en.len)};
+    held_media_[static_cast<size_t>(i)] = {media_of(en), static_cast<int>(en.len)};
     usable += static_cast<int>(en.len) <= s;
   }
   if (present == k) {
@@ -350,9 +357,9 @@ void Receiver::try_decode(uint32_t gi) {
       const uint32_t e = find_media(si, g0.base + i);
       if (e == kNone || entries_[e].len > static_cast<uint32_t>(s)) continue;
       Entry &en = entries_[e];
-      en.buf.reserve_keeping(static_cast<size_t>(s), en.len);
-      std::memset(en.buf.data() + en.len, 0, static_cast<size_t>(s) - en.len);
-      held_media_[static_cast<size_t>(i)].data = en.buf.data();
+      en.buf.reserve_keeping(kMediaLead + static_cast<size_t>(s), kMediaLead + en.len);
+      std::memset(media_of(en) + en.len, 0, static_cast<size_t>(s) - en.len);
+      held_media_[static_cast<size_t>(i)].data = media_of(en);
     }
 
   // Each missing packet is rebuilt into a record of its own.
@@ -361,9 +368,9 @@ void Receiver::try_decode(uint32_t gi) {
   for (int i = 0; i < k; ++i) {
     if (held_media_[static_cast<size_t>(i)].data != nullptr) continue;
     const uint32_t e = new_entry();
-    entries_[e].buf.reserve(static_cast<size_t>(s));
+    entries_[e].buf.reserve(kMediaLead + static_cast<size_t>(s));
     rebuilt_entries_[static_cast<size_t>(i)] = e;
-    rebuild_out_[static_cast<size_t>(i)] = entries_[e].buf.data();
+    rebuild_out_[static_cast<size_t>(i)] = media_of(entries_[e]);
   }
 
   const Group &g = groups_[gi];
@@ -387,7 +394,7 @@ void Receiver::try_decode(uint32_t gi) {
     }
     Entry &en = entries_[e];
     const int64_t ext = groups_[gi].base + i;
-    en.len = static_cast<uint32_t>(kMediaPrefixSize + media_prefix(en.buf.data()));
+    en.len = static_cast<uint32_t>(kMediaPrefixSize + media_prefix(media_of(en)));
     index_media(si, ext, e);
     hold({now_, ext, e, si, kNone});
     flags_[e] |= kPinned;
@@ -415,10 +422,10 @@ int Receiver::push_media(const uint8_t *rtp, size_t len, int64_t now_ns, int64_t
   }
   const uint32_t e = new_entry();
   Entry &en = entries_[e];
-  en.buf.reserve(len + kMediaPrefixSize);
+  en.buf.reserve(kMediaLead + kMediaPrefixSize + len);
   // A packet too long for any symbol keeps a prefix that no group can use.
-  write_media_prefix(en.buf.data(), static_cast<uint16_t>(std::min<size_t>(len, UINT16_MAX)));
-  std::memcpy(en.buf.data() + kMediaPrefixSize, rtp, len);
+  write_media_prefix(media_of(en), static_cast<uint16_t>(std::min<size_t>(len, UINT16_MAX)));
+  std::memcpy(media_of(en) + kMediaPrefixSize, rtp, len);
   en.len = static_cast<uint32_t>(len + kMediaPrefixSize);
   index_media(si, ext, e);
   hold({now_, ext, e, si, kNone});
@@ -510,8 +517,8 @@ bool Receiver::pop(zvfec_stream_packet &out) {
   if (out_.empty()) return false;
   const Waiting w = out_.pop();
   last_popped_ = w.entry;
-  const Entry &en = entries_[w.entry];
-  out = {en.buf.data() + kMediaPrefixSize, en.len - kMediaPrefixSize, w.ssrc, w.ext};
+  Entry &en = entries_[w.entry];
+  out = {media_of(en) + kMediaPrefixSize, en.len - kMediaPrefixSize, w.ssrc, w.ext};
   return true;
 }
 

@@ -54,6 +54,8 @@ class Receiver {
     uint32_t len = 0;
   };
   enum : uint8_t { kHeld = 1, kPinned = 2 };  // flags_ of an entry
+  // Where a media packet's media buffer stands in its entry.
+  static uint8_t *media_of(Entry &e);
 
   // An FEC packet of a group.
   struct FecRef {

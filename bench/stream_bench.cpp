@@ -239,8 +239,7 @@ void receiver(benchmark::State &state, std::int64_t interval_ns, const char *nam
     for (std::size_t g = 0; g < kGroups; ++g, sent += kK) {
       for (int i : s.groups[g].media_kept) {
         const Bytes &m = s.media[g * kK + static_cast<std::size_t>(i)];
-        zvfec_stream_receiver_push_media(rx, m.data(), m.size(), (sent + i) * interval_ns,
-                                         nullptr);
+        zvfec_stream_receiver_push_media(rx, m.data(), m.size(), (sent + i) * interval_ns, nullptr);
       }
       for (int j : s.groups[g].fec_kept) {
         const Bytes &f = s.fec[g * kR + static_cast<std::size_t>(j)];

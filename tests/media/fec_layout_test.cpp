@@ -8,8 +8,8 @@
 
 #include "media/byte_order.h"
 #include "media/group.h"
-#include "media/wire.h"
 #include "media/log.h"
+#include "media/wire.h"
 
 namespace zv {
 namespace {

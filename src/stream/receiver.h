@@ -4,10 +4,10 @@
 //
 // Every packet is copied once, into a record of the receiver's pool whose
 // buffer is kept for the next packet, and held in one first-in first-out
-// queue of arrival; expiry and the bound on held packets both release from its
-// front. Media packets are found per SSRC in a ring by extended sequence
-// number, groups per SSRC by their first sequence number. Lost packets are rebuilt straight
-// into records of the pool and handed out from there.
+// queue of arrival; expiry and the bound on held packets both release from
+// its front. Media packets are found per SSRC in a ring by extended sequence
+// number, groups per SSRC by their first sequence number. Lost packets are
+// rebuilt straight into records of the pool and handed out from there.
 //
 // Groups that contradict each other rebuild nothing. A sender's groups never
 // overlap within one SSRC, so an FEC packet whose group overlaps another group
@@ -16,7 +16,7 @@
 // is forged or damaged. Of two overlapping groups only one backed by more
 // distinct FEC packets than the other may rebuild, and none may rebuild over a
 // group that has rebuilt packets; a repair symbol found under two
-// descriptions serves neither.
+// descriptions serves only a rebuild that another FEC packet confirms.
 #pragma once
 
 #include <cstdint>

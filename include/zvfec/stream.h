@@ -28,7 +28,8 @@
  *   and a negative code on failure: the stream layer's own codes below, or the
  *   media API's codes (zv_rsfec.h) passed through unchanged.
  * - Once they have handled packets as large as a stream's, senders and
- *   receivers take packets and hand them out without allocating memory.
+ *   receivers take packets and hand them out without allocating memory (video
+ *   version 1 opens a codec session per group).
  *
  * Forged packets. The wire format carries no authentication, so what a
  * receiver can rule out is what contradicts the packets it holds:

@@ -1,11 +1,14 @@
-// The 64-byte register operations that the AVX-512BW kernel sets share, the
-// last partial step by byte-masked loads and stores; included only by kernel
-// units compiled with -mavx512f -mavx512bw (see gf_kernels_impl.h).
+// The 64-byte register operations that the AVX-512BW sets' traits share, the
+// last partial step by byte-masked loads and stores; included only by units
+// compiled with -mavx512f -mavx512bw (see gf_kernels_impl.h).
 #pragma once
 
 #include <immintrin.h>
 
-#include "gf/gf_kernels_impl.h"
+#include <cstddef>
+#include <cstdint>
+
+#include "gf/gf_region.h"
 
 namespace {
 

@@ -11,8 +11,12 @@
 // encodes with tables prepared once per shape (its usual use); its decode
 // inverts the surviving rows and prepares tables on every call.
 //
-// At the end: the table of rates and ratios, and the Cauchy encoder at
-// (32, 8) under each kernel set this processor runs.
+// First the multiply-accumulate ceiling of every kernel set this processor
+// runs (gf_ceiling.h: the set's product plus XOR on registers), whatever
+// --benchmark_filter says. At the end: the table of rates and ratios; each
+// code's rate as a share of the active set's ceiling / m, the most that k * m
+// products per vector of source data allow; and the Cauchy encoder at (32, 8)
+// under each kernel set, with its share of that set's own ceiling / 8.
 #include <benchmark/benchmark.h>
 #include <isa-l/erasure_code.h>
 
@@ -25,6 +29,7 @@
 #include <vector>
 
 #include "gf/gf_kernels.h"
+#include "gf_ceiling.h"
 #include "zv_rsfec.h"
 #include "zvfec/cauchy.h"
 #include "zvfec/codec_session.h"
@@ -307,21 +312,30 @@ void isal_decode(benchmark::State &state, Shape s) {
 
 // ---- report ----
 
-// Prints the console report and keeps MB/s of source data per benchmark, from
-// processor time.
+// Prints the console report and keeps MB/s per benchmark, from processor
+// time: of source data for the codecs, of multiply-accumulated bytes for the
+// ceilings.
 class TableReporter : public benchmark::ConsoleReporter {
  public:
-  std::map<std::string, int> originals;  // k of each registered benchmark
+  std::map<std::string, int> originals;                     // k of each codec benchmark
+  std::map<std::string, const gf_ceiling_loop *> ceilings;  // loop of each ceiling benchmark
   std::map<std::string, double> mbps;
   void ReportRuns(const std::vector<Run> &runs) override {
     for (const Run &run : runs) {
-      const auto k = originals.find(run.benchmark_name());
       if (run.error_occurred || run.run_type != Run::RT_Iteration ||
-          run.cpu_accumulated_time <= 0 || k == originals.end()) {
+          run.cpu_accumulated_time <= 0) {
         continue;
       }
-      mbps[run.benchmark_name()] = static_cast<double>(run.iterations) * k->second * kSymbol /
-                                   run.cpu_accumulated_time / 1e6;
+      double bytes = 0;
+      if (const auto k = originals.find(run.benchmark_name()); k != originals.end()) {
+        bytes = static_cast<double>(k->second) * kSymbol;
+      } else if (const auto c = ceilings.find(run.benchmark_name()); c != ceilings.end()) {
+        bytes = static_cast<double>(gf_ceiling_bytes_per_iteration(*c->second));
+      } else {
+        continue;
+      }
+      mbps[run.benchmark_name()] =
+          static_cast<double>(run.iterations) * bytes / run.cpu_accumulated_time / 1e6;
     }
     ConsoleReporter::ReportRuns(runs);
   }
@@ -329,6 +343,8 @@ class TableReporter : public benchmark::ConsoleReporter {
     const auto it = mbps.find(name);
     return it == mbps.end() ? 0 : it->second;
   }
+  // MB/s of the set's ceiling; 0 where it was not measured.
+  double ceiling(const char *set) const { return rate(std::string("ceiling/") + set); }
 };
 
 std::string name(const char *op, const char *who, Shape s) {
@@ -351,6 +367,14 @@ void print_ratio(double a, double b) {
     std::printf(" %7s", "-");
 }
 
+// rate (MB/s of source data) as a share of ceiling / m (MB/s).
+void print_share(double rate, double ceiling, int m) {
+  if (rate > 0 && ceiling > 0)
+    std::printf(" %9.3f", rate / (ceiling / m));
+  else
+    std::printf(" %9s", "-");
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -358,7 +382,28 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "GF(256) tables failed to build\n");
     return 1;
   }
+  benchmark::Initialize(&argc, argv);
   TableReporter reporter;
+  const gf_kernel_set *sets[8];
+  const int set_count = gf_available_kernel_sets(sets, 8);
+  const char *active = gf_active_kernels().name;
+
+  // The ceilings, in a pass of their own so that no filter leaves them out.
+  for (int i = 0; i < set_count; ++i) {
+    const gf_ceiling_loop *loop = gf_ceiling_loop_of(sets[i]->name);
+    if (loop == nullptr || !gf_ceiling_loop_agrees(*loop)) {
+      std::fprintf(stderr, "kernel set %s: no ceiling loop that agrees with its model\n",
+                   sets[i]->name);
+      continue;
+    }
+    const std::string n = std::string("ceiling/") + loop->set;
+    benchmark::RegisterBenchmark(n.c_str(),
+                                 [loop](benchmark::State &st) { gf_ceiling_benchmark(st, *loop); });
+    reporter.ceilings[n] = loop;
+  }
+  benchmark::RunSpecifiedBenchmarks(&reporter, "^ceiling/");
+  benchmark::ClearRegisteredBenchmarks();
+
   auto add = [&](const std::string &n, int k, std::function<void(benchmark::State &)> fn) {
     benchmark::RegisterBenchmark(n.c_str(), [fn](benchmark::State &st) { fn(st); });
     reporter.originals[n] = k;
@@ -385,8 +430,6 @@ int main(int argc, char **argv) {
     add(name("decode", "isal", s), s.k, [s](benchmark::State &st) { isal_decode(st, s); });
   }
   // The Cauchy encoder under every kernel set.
-  const gf_kernel_set *sets[8];
-  const int set_count = gf_available_kernel_sets(sets, 8);
   const Shape forced{32, 8};
   for (int i = 0; i < set_count; ++i) {
     const gf_kernel_set *set = sets[i];
@@ -398,7 +441,6 @@ int main(int argc, char **argv) {
           gf_use_kernels(before);
         });
   }
-  benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
@@ -423,10 +465,33 @@ int main(int argc, char **argv) {
       std::printf("\n");
     }
   }
-  std::printf("\nCauchy encode at (32, 8) by kernel set, MB/s\n");
+  const double ceiling = reporter.ceiling(active);
+  for (const char *op : {"encode", "decode"}) {
+    std::printf("\n%s, share of the active set's ceiling / m (%s, %.1f GB/s)\n%-7s", op, active,
+                ceiling / 1e3, "k,m");
+    for (const char *who : kWho) std::printf(" %9s", who);
+    std::printf("\n");
+    for (const Shape s : kShapes) {
+      std::printf("%3d,%-3d", s.k, s.m);
+      for (const char *who : kWho) print_share(reporter.rate(name(op, who, s)), ceiling, s.m);
+      std::printf("\n");
+    }
+  }
+  std::printf(
+      "\nCauchy encode at (32, 8) by kernel set, MB/s, and its share of the set's own\n"
+      "ceiling / 8\n%-12s %9s %14s %9s\n",
+      "set", "MB/s", "ceiling GB/s", "share");
   for (int i = 0; i < set_count; ++i) {
-    std::printf("%-12s %9.0f\n", sets[i]->name,
+    const double set_ceiling = reporter.ceiling(sets[i]->name);
+    std::printf("%-12s %9.0f", sets[i]->name,
                 reporter.rate(std::string("encode/cauchy-") + sets[i]->name + "/k32_m8"));
+    if (set_ceiling > 0)
+      std::printf(" %14.1f", set_ceiling / 1e3);
+    else
+      std::printf(" %14s", "-");
+    print_share(reporter.rate(std::string("encode/cauchy-") + sets[i]->name + "/k32_m8"),
+                set_ceiling, forced.m);
+    std::printf("\n");
   }
   return 0;
 }

@@ -1,23 +1,9 @@
-// AVX2 with GFNI: 32 bytes per step, one GF(2) affine transform per product.
-// Compiled with -mavx2 -mgfni.
-#include "gf/gf_kernels_ymm.h"
+// The AVX2 + GFNI kernel set: the template of gf_kernels_impl.h on the traits of
+// gf_kernels_avx2_gfni.h. Compiled with -mavx2 -mgfni.
+#include "gf/gf_kernels_avx2_gfni.h"
+#include "gf/gf_kernels_impl.h"
 
 namespace {
-
-struct Avx2Gfni : Ymm {
-  using coef = long long;
-  static coef coef_of(const gf_mul_const *c) { return static_cast<long long>(c->affine); }
-  using split = reg;
-  static split split_of(reg v) { return v; }
-  static reg product(const split &v, coef matrix) {
-    // The empty asm statement keeps the broadcast matrix in a register: as a
-    // folded {1to4} memory operand one assembler in use encodes its
-    // displacement at the wrong scale.
-    reg m = _mm256_set1_epi64x(matrix);
-    __asm__("" : "+x"(m));
-    return _mm256_gf2p8affine_epi64_epi8(v, m, 0);
-  }
-};
 
 constexpr gf_kernel_set kAvx2Gfni = gf_impl::kernel_set<Avx2Gfni>("avx2-gfni");
 

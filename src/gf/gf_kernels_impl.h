@@ -1,6 +1,8 @@
 // The vector kernels written once for every instruction set. Each kernel
-// translation unit is compiled for its own instructions, defines a traits type
-// V and instantiates these templates with it:
+// translation unit is compiled for its own instructions and instantiates these
+// templates with its set's traits type V, defined in a header of its own
+// (gf_kernels_<set>.h) that the set's ceiling unit in bench/ includes too, so
+// that the ceiling is measured on the very product the kernels use:
 //
 //   using reg;  static constexpr size_t width;            one vector
 //   static reg load(const uint8_t *), zero(), bxor(reg, reg);
@@ -16,10 +18,11 @@
 // where the set has them, otherwise through zero-padded copies on the stack,
 // so no byte outside a region is ever read or written.
 //
-// Kernel units include nothing but this header, the intrinsics and the C
-// string functions, and keep everything in an anonymous namespace: no inline
-// function of another header is compiled here with instructions that the
-// rest of the library may not assume.
+// Kernel units include nothing but this header, their traits header, the
+// intrinsics and the C string functions, and keep everything in an anonymous
+// namespace: no inline function of another header is compiled here with
+// instructions that the rest of the library may not assume. The traits
+// headers hold to the same.
 #pragma once
 
 #include <cstddef>

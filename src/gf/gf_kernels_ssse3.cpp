@@ -1,34 +1,9 @@
-// SSSE3: 16 bytes per step; a product is two 16-entry table lookups (pshufb)
-// on the low and high nibble of each byte. Compiled with -mssse3.
-#include <immintrin.h>
-
+// The SSSE3 kernel set: the template of gf_kernels_impl.h on the traits of
+// gf_kernels_ssse3.h. Compiled with -mssse3.
+#include "gf/gf_kernels_ssse3.h"
 #include "gf/gf_kernels_impl.h"
 
 namespace {
-
-struct Ssse3 {
-  using reg = __m128i;
-  static constexpr size_t width = 16;
-  static constexpr bool masked = false;
-  static reg load(const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const reg *>(p)); }
-  static void store(uint8_t *p, reg v) { _mm_storeu_si128(reinterpret_cast<reg *>(p), v); }
-  static reg zero() { return _mm_setzero_si128(); }
-  static reg bxor(reg a, reg b) { return _mm_xor_si128(a, b); }
-
-  using coef = const gf_mul_const *;
-  static coef coef_of(const gf_mul_const *c) { return c; }
-  struct split {
-    reg low, high;
-  };
-  static split split_of(reg v) {
-    const reg mask = _mm_set1_epi8(0x0f);
-    return {_mm_and_si128(v, mask), _mm_and_si128(_mm_srli_epi64(v, 4), mask)};
-  }
-  static reg product(const split &s, coef c) {
-    return _mm_xor_si128(_mm_shuffle_epi8(load(c->lo), s.low),
-                         _mm_shuffle_epi8(load(c->hi), s.high));
-  }
-};
 
 constexpr gf_kernel_set kSsse3 = gf_impl::kernel_set<Ssse3>("ssse3");
 

@@ -1,10 +1,13 @@
-// The 32-byte register operations that the AVX2 kernel sets share; included
-// only by kernel units compiled with -mavx2 (see gf_kernels_impl.h).
+// The 32-byte register operations that the AVX2 sets' traits share; included
+// only by units compiled with -mavx2 (see gf_kernels_impl.h).
 #pragma once
 
 #include <immintrin.h>
 
-#include "gf/gf_kernels_impl.h"
+#include <cstddef>
+#include <cstdint>
+
+#include "gf/gf_region.h"
 
 namespace {
 

@@ -282,7 +282,8 @@ TEST(GfDispatch, KernelSetThatDisagreesWithTheReferenceIsNeverChosen) {
 TEST(GfDispatch, ActiveSetHonoursTheCapInTheEnvironment) {
   const char *cap = std::getenv("ZVFEC_GF_KERNELS");
   if (cap == nullptr) GTEST_SKIP() << "ZVFEC_GF_KERNELS not set";
-  const std::vector<std::string> order = {"scalar", "ssse3", "avx2", "avx2-gfni", "avx512-gfni"};
+  const std::vector<std::string> order = {"scalar", "ssse3",     "avx2",
+                                          "avx512", "avx2-gfni", "avx512-gfni"};
   const auto rank = [&](const std::string &name) {
     return std::find(order.begin(), order.end(), name) - order.begin();
   };

@@ -87,8 +87,9 @@ int RsSession::open(of_codec_type_t role, int k, int r, int symbol_len) {
   return code::kOk;
 }
 
-void RsSession::set_sources(const uint8_t *const *sources) {
-  for (int i = 0; i < k_; ++i) table_[i] = const_cast<uint8_t *>(sources[i]);
+void RsSession::set_sources(std::span<const SourceSymbol> sources) {
+  for (int i = 0; i < k_; ++i)
+    table_[i] = const_cast<uint8_t *>(sources[static_cast<size_t>(i)].data);
 }
 
 int RsSession::build(int esi, uint8_t *out) {
@@ -120,9 +121,7 @@ int encode_group(const FecLayout &layout, int symbol_len, std::span<const Source
   const auto k = static_cast<int>(sources.size()), r = static_cast<int>(repair.size());
   RsSession rs;
   if (int rc = rs.open(OF_CODEC_TYPE_ENCODER, k, r, symbol_len); rc != 0) return rc;
-  const uint8_t *whole[kHeaderIndices];
-  for (int i = 0; i < k; ++i) whole[i] = sources[static_cast<size_t>(i)].data;
-  rs.set_sources(whole);
+  rs.set_sources(sources);
   for (int j = 0; j < r; ++j)
     if (int rc = rs.build(k + j, repair[static_cast<size_t>(j)]); rc != 0) return rc;
   return code::kOk;
@@ -139,9 +138,7 @@ int encode_row(const FecLayout &layout, int r, int symbol_len,
   }
   RsSession rs;
   if (int rc = rs.open(OF_CODEC_TYPE_ENCODER, k, r, symbol_len); rc != 0) return rc;
-  const uint8_t *whole[kHeaderIndices];
-  for (int i = 0; i < k; ++i) whole[i] = sources[static_cast<size_t>(i)].data;
-  rs.set_sources(whole);
+  rs.set_sources(sources);
   return rs.build(esi, out);
 }
 

@@ -59,8 +59,8 @@ class RsSession {
   // code::kSessionParametersRefused.
   int open(of_codec_type_t role, int k, int r, int symbol_len);
 
-  // Encoder: the k whole source symbols.
-  void set_sources(const uint8_t *const *sources);
+  // Encoder: the k whole source symbols (readable = S).
+  void set_sources(std::span<const SourceSymbol> sources);
   // Encoder: builds repair symbol `esi` straight into `out` (S bytes). Returns
   // 0 or code::kRepairNotBuilt.
   int build(int esi, uint8_t *out);

@@ -95,14 +95,9 @@ int prepare_encode(const EncodeArgs &a, const FecLayout &layout, const EncodeLim
 
 void write_group_header(const EncodeArgs &a, const FecLayout &layout, const EncodeGroup &group,
                         int j) {
-  RSRTPHEAD_VIDEO_V2 h{};
-  h.ver = layout.tag;
-  h.esi = static_cast<uint8_t>(group.k + j);
-  h.seq = group.base_seq;
-  h.k = static_cast<uint8_t>(group.k);
-  h.n_r = static_cast<uint8_t>(group.r);
-  h.max_len = static_cast<uint16_t>(group.symbol_len);
-  write_fec_header(a.fec_packet[j], layout, h);
+  write_fec_header(
+      a.fec_packet[j], layout,
+      group_fec_header(layout, group.k, group.r, group.symbol_len, group.base_seq, group.k + j));
   a.fec_packet_len[j] = layout.packet_length(group.symbol_len);
 }
 

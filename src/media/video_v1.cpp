@@ -82,10 +82,11 @@ int encode(void *handle, const EncodeArgs &args) {
   Padding padding;
   if (!padding.allocate(short_packets, g.symbol_len)) return no_memory(g.k + g.r);
   {
-    const uint8_t *sources[kHeaderIndices];
+    SourceSymbol sources[kHeaderIndices];
     for (int i = 0; i < g.k; ++i)
-      sources[i] = padding.whole(args.med_packet[i], args.med_packet_len[i], g.symbol_len);
-    rs.set_sources(sources);
+      sources[i] = {padding.whole(args.med_packet[i], args.med_packet_len[i], g.symbol_len),
+                    g.symbol_len};
+    rs.set_sources({sources, static_cast<size_t>(g.k)});
   }
 
   // Each repair symbol is built in place, right behind its FEC header.

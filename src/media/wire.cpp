@@ -1,5 +1,7 @@
 #include "media/wire.h"
 
+#include <cstring>
+
 #include "media/byte_order.h"
 
 namespace zv {
@@ -35,6 +37,12 @@ uint16_t media_prefix(const uint8_t *media) { return load_le16(media); }
 
 void write_media_prefix(uint8_t *media, uint16_t len) { store_le16(media, len); }
 
+size_t write_media_buffer(uint8_t *out, const uint8_t *rtp, size_t len) {
+  write_media_prefix(out, static_cast<uint16_t>(len < UINT16_MAX ? len : UINT16_MAX));
+  std::memcpy(out + kMediaPrefixSize, rtp, len);
+  return kMediaPrefixSize + len;
+}
+
 bool media_prefix_fits(const uint8_t *media, int len) {
   return len >= kMediaPrefixSize && kMediaPrefixSize + media_prefix(media) <= len;
 }
@@ -50,6 +58,18 @@ const FecLayout *layout_of_tag(uint8_t tag) {
 uint8_t fec_tag(const uint8_t *fec_packet) { return fec_packet[kRtpHeaderRoom + kFecTagField]; }
 
 uint8_t fec_esi(const uint8_t *fec_packet) { return fec_packet[kRtpHeaderRoom + kFecEsiField]; }
+
+RSRTPHEAD_VIDEO_V2 group_fec_header(const FecLayout &layout, int k, int r, int symbol_len,
+                                    uint16_t base_seq, int esi) {
+  RSRTPHEAD_VIDEO_V2 h{};
+  h.ver = layout.tag;
+  h.esi = static_cast<uint8_t>(esi);
+  h.seq = base_seq;
+  h.k = static_cast<uint8_t>(k);
+  h.n_r = static_cast<uint8_t>(r);
+  h.max_len = static_cast<uint16_t>(symbol_len);
+  return h;
+}
 
 void write_fec_header(uint8_t *fec_packet, const FecLayout &layout, const RSRTPHEAD_VIDEO_V2 &h) {
   uint8_t *p = fec_packet + kRtpHeaderRoom;

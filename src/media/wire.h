@@ -92,6 +92,11 @@ uint16_t media_prefix(const uint8_t *media);
 // Writes the prefix of a media buffer holding an RTP packet of `len` bytes.
 void write_media_prefix(uint8_t *media, uint16_t len);
 
+// Writes the media buffer of an RTP packet of `len` bytes at out (prefix, then
+// the packet) and returns its length, 2 + len. A packet too long for the
+// 16-bit prefix, and so for any symbol, gets a prefix of no meaning.
+size_t write_media_buffer(uint8_t *out, const uint8_t *rtp, size_t len);
+
 // True when a media buffer of stated length `len` holds its length prefix and
 // the whole RTP packet that the prefix announces (2 + L <= len). A buffer that
 // claims more than it holds is malformed.
@@ -233,6 +238,11 @@ const FecLayout *layout_of_tag(uint8_t tag);
 // the first two bytes of its header.
 uint8_t fec_tag(const uint8_t *fec_packet);
 uint8_t fec_esi(const uint8_t *fec_packet);
+
+// The header of repair symbol `esi` of a group of k media and r FEC packets
+// from base_seq with symbols of S bytes, as an encoder writes it (mask 0).
+RSRTPHEAD_VIDEO_V2 group_fec_header(const FecLayout &layout, int k, int r, int symbol_len,
+                                    uint16_t base_seq, int esi);
 
 // Writes the header at byte 12 of an FEC packet (the mask only when the layout
 // has one).

@@ -16,8 +16,7 @@ void Codec::stage(size_t i, const uint8_t *p, size_t len, int symbol_len) {
   const size_t stated = len + kMediaPrefixSize;
   const size_t whole = layout_.cauchy ? stated : std::max(stated, static_cast<size_t>(symbol_len));
   b.reserve(whole);
-  write_media_prefix(b.data(), static_cast<uint16_t>(std::min<size_t>(len, UINT16_MAX)));
-  std::memcpy(b.data() + kMediaPrefixSize, p, len);
+  write_media_buffer(b.data(), p, len);
   std::memset(b.data() + stated, 0, whole - stated);
 }
 
@@ -49,14 +48,7 @@ int Codec::encode(const uint8_t *const *media, const size_t *media_len, int k, i
   const uint16_t base_seq = media_seq(staged_[0].data());
   for (int j = 0; j < r; ++j) {
     std::memset(fec[j], 0, kRtpHeaderRoom);
-    RSRTPHEAD_VIDEO_V2 h{};
-    h.ver = layout_.tag;
-    h.esi = static_cast<uint8_t>(k + j);
-    h.seq = base_seq;
-    h.k = static_cast<uint8_t>(k);
-    h.n_r = static_cast<uint8_t>(r);
-    h.max_len = static_cast<uint16_t>(symbol_len);
-    write_fec_header(fec[j], layout_, h);
+    write_fec_header(fec[j], layout_, group_fec_header(layout_, k, r, symbol_len, base_seq, k + j));
     fec_len[j] = packet_len;
   }
   return 0;

@@ -25,6 +25,12 @@ class Buffer {
   void reserve_keeping(size_t n, size_t keep) {
     if (n > capacity_) grow(n, true, keep);
   }
+  // Zeros from byte `from` up to byte `to`, the bytes before kept: a media
+  // buffer grown into a whole symbol for the session code.
+  void zero_pad(size_t from, size_t to) {
+    reserve_keeping(to, from);
+    std::memset(data_.get() + from, 0, to - from);
+  }
 
  private:
   void grow(size_t n, bool copy, size_t keep = 0) {

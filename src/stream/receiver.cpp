@@ -150,10 +150,14 @@ void Receiver::hold(const Arrival &a) {
   ++streams_[a.stream].held;
 }
 
+void Receiver::unpin(uint32_t e) {
+  flags_[e] &= static_cast<uint8_t>(~kPinned);
+  if (!(flags_[e] & kHeld)) free_entry(e);
+}
+
 void Receiver::unpin_last() {
   if (last_popped_ == kNone) return;
-  flags_[last_popped_] &= static_cast<uint8_t>(~kPinned);
-  if (!(flags_[last_popped_] & kHeld)) free_entry(last_popped_);
+  unpin(last_popped_);
   last_popped_ = kNone;
 }
 
@@ -172,9 +176,7 @@ void Receiver::bound() {
   }
   // Recovered packets a host never takes are dropped past the same bound.
   while (out_.size() > max_packets_) {
-    const uint32_t e = out_.pop().entry;
-    flags_[e] &= static_cast<uint8_t>(~kPinned);
-    if (!(flags_[e] & kHeld)) free_entry(e);
+    unpin(out_.pop().entry);
     ++stats_.evicted;
   }
 }
@@ -319,10 +321,12 @@ void Receiver::try_decode(uint32_t gi) {
   const FecLayout &layout = *layout_of(g0.variant);
 
   held_media_.assign(static_cast<size_t>(k), HeldMedia{nullptr, 0});
+  held_entries_.assign(static_cast<size_t>(k), kNone);
   int present = 0, usable = 0;
   for (int i = 0; i < k; ++i) {
     const uint32_t e = find_media(si, g0.base + i);
     if (e == kNone) continue;
+    held_entries_[static_cast<size_t>(i)] = e;
     ++present;
     Entry &en = entries_[e];
     held_media_[static_cast<size_t>(i)] = {media_of(en), static_cast<int>(en.len)};
@@ -354,11 +358,10 @@ void Receiver::try_decode(uint32_t gi) {
   // The session code reads whole symbols: held packets get their zeros.
   if (!layout.cauchy)
     for (int i = 0; i < k; ++i) {
-      const uint32_t e = find_media(si, g0.base + i);
+      const uint32_t e = held_entries_[static_cast<size_t>(i)];
       if (e == kNone || entries_[e].len > static_cast<uint32_t>(s)) continue;
       Entry &en = entries_[e];
-      en.buf.reserve_keeping(kMediaLead + static_cast<size_t>(s), kMediaLead + en.len);
-      std::memset(media_of(en) + en.len, 0, static_cast<size_t>(s) - en.len);
+      en.buf.zero_pad(kMediaLead + en.len, kMediaLead + static_cast<size_t>(s));
       held_media_[static_cast<size_t>(i)].data = media_of(en);
     }
 
@@ -423,10 +426,8 @@ int Receiver::push_media(const uint8_t *rtp, size_t len, int64_t now_ns, int64_t
   const uint32_t e = new_entry();
   Entry &en = entries_[e];
   en.buf.reserve(kMediaLead + kMediaPrefixSize + len);
-  // A packet too long for any symbol keeps a prefix that no group can use.
-  write_media_prefix(media_of(en), static_cast<uint16_t>(std::min<size_t>(len, UINT16_MAX)));
-  std::memcpy(media_of(en) + kMediaPrefixSize, rtp, len);
-  en.len = static_cast<uint32_t>(len + kMediaPrefixSize);
+  // A packet too long for any symbol is longer than every group's S.
+  en.len = static_cast<uint32_t>(write_media_buffer(media_of(en), rtp, len));
   index_media(si, ext, e);
   hold({now_, ext, e, si, kNone});
   ++stats_.media;

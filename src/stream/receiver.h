@@ -137,6 +137,8 @@ class Receiver {
   void release_front();
   void release_group(uint32_t gi);
   void forget_if_empty(uint32_t si);
+  // Ends what pins e; a record no longer held is then free.
+  void unpin(uint32_t e);
   void unpin_last();
   uint32_t find_group(uint32_t si, int64_t base, const zvfec_stream_fec_header &h) const;
   uint32_t add_group(uint32_t si, int64_t base, const zvfec_stream_fec_header &h);
@@ -170,6 +172,7 @@ class Receiver {
   std::map<uint32_t, uint32_t> ssrc_map_;
   Rebuilder rebuilder_;
   std::vector<HeldMedia> held_media_;
+  std::vector<uint32_t> held_entries_;  // the entries behind held_media_
   std::vector<uint8_t *> rebuild_out_;
   std::vector<uint32_t> rebuilt_entries_;
   std::vector<Candidate> candidates_;

@@ -57,12 +57,9 @@ int Sender::push(const uint8_t *rtp, size_t len, int64_t now_ns) {
     g.longest = 0;
   }
   Buffer &b = g.media[static_cast<size_t>(g.count)];
-  const size_t stated = len + kMediaPrefixSize;
-  b.reserve(stated);
-  // A packet too long for any symbol keeps a prefix of no meaning: its group
-  // is refused when it closes.
-  write_media_prefix(b.data(), static_cast<uint16_t>(std::min<size_t>(len, UINT16_MAX)));
-  std::memcpy(b.data() + kMediaPrefixSize, rtp, len);
+  b.reserve(len + kMediaPrefixSize);
+  // A packet too long for any symbol makes its group refused when it closes.
+  const size_t stated = write_media_buffer(b.data(), rtp, len);
   g.media_len[static_cast<size_t>(g.count)] = static_cast<uint32_t>(stated);
   g.longest = std::max(g.longest, stated);
   g.last_seq = h->seq;
@@ -107,8 +104,7 @@ void Sender::protect(Open &g) {
     const uint32_t len = g.media_len[static_cast<size_t>(i)];
     // The session code reads whole symbols.
     if (!layout_.cauchy) {
-      b.reserve_keeping(static_cast<size_t>(symbol_len), len);
-      std::memset(b.data() + len, 0, static_cast<size_t>(symbol_len) - len);
+      b.zero_pad(len, static_cast<size_t>(symbol_len));
     }
     sources_[static_cast<size_t>(i)] = {b.data(),
                                         layout_.cauchy ? static_cast<int>(len) : symbol_len};
@@ -134,14 +130,8 @@ void Sender::protect(Open &g) {
   uint16_t &seq = fec_seq_[fec_ssrc];
   for (int j = 0; j < r; ++j) {
     Fec &f = fec_[made_[static_cast<size_t>(j)]];
-    RSRTPHEAD_VIDEO_V2 h{};
-    h.ver = layout_.tag;
-    h.esi = static_cast<uint8_t>(k + j);
-    h.seq = g.first_seq;
-    h.k = static_cast<uint8_t>(k);
-    h.n_r = static_cast<uint8_t>(r);
-    h.max_len = static_cast<uint16_t>(symbol_len);
-    write_fec_header(f.buf.data(), layout_, h);
+    write_fec_header(f.buf.data(), layout_,
+                     group_fec_header(layout_, k, r, symbol_len, g.first_seq, k + j));
     write_rtp(f.buf.data(), static_cast<uint8_t>(cfg_.fec_pt), seq++, g.first_timestamp, fec_ssrc);
     f.len = static_cast<uint32_t>(packet_len);
     f.media_ssrc = g.ssrc;

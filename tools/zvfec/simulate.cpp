@@ -319,12 +319,16 @@ std::vector<SweepPoint> run_sweep(const SimulateCommand &cmd, Streams &streams,
   return sweep;
 }
 
+// Prints j with the run's duration and seed.
+void print_json(const SimulateCommand &cmd, nlohmann::json j) {
+  j["duration_s"] = cmd.sim.duration_s;
+  j["seed"] = cmd.sim.seed;
+  fmt::print("{}\n", j.dump(2));
+}
+
 int print_results(const SimulateCommand &cmd, const std::vector<SimResult> &results) {
   if (cmd.json) {
-    auto j = results_json(results);
-    j["duration_s"] = cmd.sim.duration_s;
-    j["seed"] = cmd.sim.seed;
-    fmt::print("{}\n", j.dump(2));
+    print_json(cmd, results_json(results));
   } else {
     fmt::print(
         "{} s per stream (video 2.5 Mbit/s 30 fps, packets <= 1200 bytes; audio 50 "
@@ -340,10 +344,7 @@ int print_results(const SimulateCommand &cmd, const std::vector<SimResult> &resu
 int print_sweep(const SimulateCommand &cmd, const std::vector<SweepPoint> &sweep) {
   const auto &sw = *cmd.sweep;
   if (cmd.json) {
-    auto j = sweep_json(sweep);
-    j["duration_s"] = cmd.sim.duration_s;
-    j["seed"] = cmd.sim.seed;
-    fmt::print("{}\n", j.dump(2));
+    print_json(cmd, sweep_json(sweep));
   } else {
     fmt::print(
         "residual media loss % against channel loss % ({} channel{}), {} s per stream, "

@@ -165,10 +165,12 @@ struct AllocCount {
 std::map<std::string, AllocCount> g_alloc;
 
 // Runs pass() once untimed to warm up, then once per iteration, counting the
-// allocations of the timed passes.
-template <class Pass>
-void run_passes(benchmark::State &state, const char *name, Pass &&pass) {
+// allocations of the timed passes; after() runs untimed after every pass.
+template <class Pass, class After = void (*)()>
+void run_passes(
+    benchmark::State &state, const char *name, Pass &&pass, After after = [] {}) {
   pass();
+  after();
   AllocCount &count = g_alloc[name];
   count = {};
   for (auto _ : state) {
@@ -177,6 +179,9 @@ void run_passes(benchmark::State &state, const char *name, Pass &&pass) {
     count.allocations += g_allocations.load() - before;
     count.packets += kMedia;
     benchmark::ClobberMemory();
+    state.PauseTiming();
+    after();
+    state.ResumeTiming();
   }
   state.counters["ns_per_media_packet"] = benchmark::Counter(
       static_cast<double>(kMedia),
@@ -336,24 +341,8 @@ void bare_decode(benchmark::State &state) {
     for (std::size_t i = 0; i < fec_copies.size(); ++i)
       std::memcpy(fec_copies[i].data(), fec_pristine[i].data(), fec_pristine[i].size());
   };
-  pass();
-  restore();
-  AllocCount &count = g_alloc["bare decode"];
-  count = {};
-  recovered = 0;
-  for (auto _ : state) {
-    const std::uint64_t before = g_allocations.load();
-    pass();
-    count.allocations += g_allocations.load() - before;
-    count.packets += kMedia;
-    state.PauseTiming();
-    restore();
-    state.ResumeTiming();
-  }
-  state.counters["ns_per_media_packet"] = benchmark::Counter(
-      static_cast<double>(kMedia),
-      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-  if (recovered != s.recoverable * state.iterations())
+  run_passes(state, "bare decode", pass, restore);
+  if (recovered != s.recoverable * (state.iterations() + 1))
     state.SkipWithError("the bare decodes recovered another number of packets");
   zv_rsfec_destory(h);
 }

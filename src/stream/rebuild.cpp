@@ -28,6 +28,13 @@ bool next_choice(std::vector<int> &pick, int n) {
   return true;
 }
 
+// The symbol indices of the candidates chosen.
+std::bitset<kHeaderIndices> indices_of(std::span<const Candidate> c, std::span<const int> pick) {
+  std::bitset<kHeaderIndices> seen;
+  for (int p : pick) seen[static_cast<size_t>(c[static_cast<size_t>(p)].esi)] = true;
+  return seen;
+}
+
 bool uses_suspect(std::span<const Candidate> c, std::span<const int> pick) {
   for (int p : pick)
     if (c[static_cast<size_t>(p)].suspect) return true;
@@ -167,8 +174,7 @@ bool Rebuilder::attempt(const GroupView &g, const HeldMedia *media,
 
 const Candidate *Rebuilder::spare_for(std::span<const Candidate> candidates,
                                       std::span<const int> choice) {
-  std::bitset<kHeaderIndices> chosen;
-  for (int p : choice) chosen[static_cast<size_t>(candidates[static_cast<size_t>(p)].esi)] = true;
+  const auto chosen = indices_of(candidates, choice);
   const Candidate *fallback = nullptr;
   for (const Candidate &c : candidates)
     if (!chosen[static_cast<size_t>(c.esi)]) {
@@ -186,8 +192,7 @@ const Candidate *Rebuilder::spare_for(std::span<const Candidate> candidates,
 
 bool Rebuilder::accepted(const GroupView &g, const HeldMedia *media,
                          std::span<const Candidate> candidates, std::span<const int> choice) {
-  std::bitset<kHeaderIndices> chosen;
-  for (int p : choice) chosen[static_cast<size_t>(candidates[static_cast<size_t>(p)].esi)] = true;
+  const auto chosen = indices_of(candidates, choice);
   for (const Candidate &c : candidates)
     if (!chosen[static_cast<size_t>(c.esi)] && confirms(g, media, c)) return true;
   return false;

@@ -1,15 +1,25 @@
-// Cauchy decoder: works in place on the k descriptors it is given. Received
-// originals are removed from the recovery blocks; the remaining square Cauchy
-// sub-matrix is factorised as L * D * U from closed-form recurrences and
-// solved by forward substitution, division by the diagonal and back
-// substitution. Each recovery block used is overwritten with one missing
-// original.
+// Cauchy decoder: works in place on the k descriptors it is given. The missing
+// originals are sums of products of the received blocks, with the
+// coefficients of the inverse Cauchy sub-matrix in closed form, so a decode
+// costs the encoder's multiply-accumulates and stores no matrix. Each pass
+// over the received blocks restores up to eight missing originals, each
+// written over a recovery block that the pass itself reads; after it, the
+// originals it restored count as received and the rest form a smaller system
+// of the same kind.
+//
+// With recovery points X, missing points Y and received points Z (x_0 = k,
+// c(t) = t + x_0, a(t) = prod over X of (t + x), b(t) = prod over Y of
+// (t + y), a' and b' the same products without the factor that vanishes),
+// missing original y_i is
+//   F_i * (sum over x in X of W(x) / (x + y_i) * R_x
+//          + sum over z in Z of W(z) / (z + y_i) * O_z)
+// with F_i = a(y_i) / (b'(y_i) c(y_i)), W(x) = b(x) / a'(x) and
+// W(z) = b(z) c(z) / a(z). Products are sums of logarithms.
 #include "cauchy/cauchy_decoder.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "cauchy/cauchy_bounded.h"
 #include "cauchy/cauchy_encoder.h"
@@ -22,9 +32,11 @@ namespace {
 
 uint8_t *block_bytes(const cm256_block *b) { return static_cast<uint8_t *>(b->Block); }
 
-struct FreeDeleter {
-  void operator()(uint8_t *p) const { of_free(p); }
-};
+// At most this many missing originals: no more than k, no more than m.
+constexpr int kMaxMissing = 128;
+// Sums of at most kMaxMissing logarithms (each at most 255) stay below this
+// multiple of 255, so that adding it keeps a difference of them positive.
+constexpr unsigned kLogSumBound = kMaxMissing * 255;
 
 }  // namespace
 
@@ -36,7 +48,7 @@ bool CM256Decoder::Initialize(cm256_encoder_params params, cm256_block *blocks,
   const int k = params.OriginalCount;
   const int n = k + params.RecoveryCount;
   std::memset(ErasuresIndices, 0, static_cast<size_t>(k));
-  bool recoverySeen[256] = {};
+  uint64_t recoverySeen[4] = {};  // one bit per block index
   for (int i = 0; i < k; ++i) {
     const int index = blocks[i].Index;
     if (index < k) {
@@ -48,8 +60,9 @@ bool CM256Decoder::Initialize(cm256_encoder_params params, cm256_block *blocks,
       // A repeated recovery index makes the sub-matrix singular and one beyond
       // k + m was never produced by the encoder: either would decode to wrong
       // data reported as success.
-      if (index >= n || recoverySeen[index]) return false;
-      recoverySeen[index] = true;
+      const uint64_t bit = uint64_t{1} << (index & 63);
+      if (index >= n || (recoverySeen[index >> 6] & bit) != 0) return false;
+      recoverySeen[index >> 6] |= bit;
       Recovery[RecoveryCount++] = &blocks[i];
     }
   }
@@ -79,130 +92,98 @@ void CM256Decoder::DecodeM1() {
   Recovery[0]->Index = ErasuresIndices[0];
 }
 
-bool CM256Decoder::Decode() {
+void CM256Decoder::Decode() {
   const int N = RecoveryCount;
   const int bb = Params.BlockBytes;
-  const auto x_0 = static_cast<uint8_t>(Params.OriginalCount);
-  const size_t matrixBytes = static_cast<size_t>(N) * static_cast<size_t>(N);
-
-  // Taken before any block is touched, so that a failed allocation leaves the
-  // blocks as they came.
-  uint8_t stackMatrix[StackAllocSize];
-  std::unique_ptr<uint8_t, FreeDeleter> dynamicMatrix;
-  uint8_t *matrix = stackMatrix;
-  if (matrixBytes > static_cast<size_t>(StackAllocSize)) {
-    dynamicMatrix.reset(static_cast<uint8_t *>(of_malloc(matrixBytes)));
-    if (!dynamicMatrix) return false;
-    matrix = dynamicMatrix.get();
+  const unsigned x_0 = static_cast<unsigned>(Params.OriginalCount);
+  // Logarithms of nonzero elements are 1 .. 255 (1 has 255), so that sums of
+  // them are reduced once; the exp table serves any logarithm below 510.
+  const uint16_t *log = GF256Ctx.GF256_LOG_TABLE;
+  const uint8_t *exp = GF256Ctx.GF256_EXP_TABLE;
+  // Every point of the group has a slot: recovery block j in slot j, missing
+  // original i (restored into recovery block i) in slot N + i, received
+  // original o in slot 2N + o; N + k <= 256 slots.
+  const int slots = 2 * N + OriginalCount;
+  uint8_t point[256];
+  for (int j = 0; j < N; ++j) {
+    point[j] = Recovery[j]->Index;
+    point[N + j] = ErasuresIndices[j];
+  }
+  for (int o = 0; o < OriginalCount; ++o) point[2 * N + o] = Original[o]->Index;
+  // Logarithms of a and b at each slot's point for each pass: over the
+  // recovery points and missing points from the pass's first on and without
+  // the slot's own factor (taken in as the logarithm of 0, then taken out),
+  // built from the last pass back.
+  const int passes = (N + kGfDotRows - 1) / kGfDotRows;
+  uint16_t log_a[kMaxMissing / kGfDotRows][256];
+  uint16_t log_b[kMaxMissing / kGfDotRows][256];
+  for (int p = passes - 1; p >= 0; --p) {
+    const int first = p * kGfDotRows;
+    const int end = std::min(N, first + kGfDotRows);
+    const bool last = p == passes - 1;
+    // Both sums in one word: a in the low half, b in the high half (each
+    // stays below 2^16).
+    for (int s = 0; s < slots; ++s) {
+      const unsigned t = point[s];
+      uint32_t sums = last ? 0 : log_a[p + 1][s] | uint32_t{log_b[p + 1][s]} << 16;
+      for (int j = first; j < end; ++j)
+        sums += log[t ^ point[j]] | uint32_t{log[t ^ point[N + j]]} << 16;
+      log_a[p][s] = static_cast<uint16_t>(sums);
+      log_b[p][s] = static_cast<uint16_t>(sums >> 16);
+    }
+    for (int j = first; j < end; ++j) {
+      log_a[p][j] = static_cast<uint16_t>(log_a[p][j] - log[0]);
+      log_b[p][N + j] = static_cast<uint16_t>(log_b[p][N + j] - log[0]);
+    }
   }
 
-  // Remove the received originals from the recovery blocks: up to eight
-  // recovery blocks per pass over the originals once the tables are built,
-  // one product at a time before (when every product is 0).
   const uint8_t *src[256];
-  for (int o = 0; o < OriginalCount; ++o) src[o] = block_bytes(Original[o]);
-  if (OriginalCount > 0 && gf256_tables_built()) {
-    uint8_t coeff[kGfDotRows * 256];
-    uint8_t *rows_out[kGfDotRows];
-    for (int r0 = 0; r0 < N; r0 += kGfDotRows) {
-      const int rows = std::min(kGfDotRows, N - r0);
-      for (int r = 0; r < rows; ++r) {
-        rows_out[r] = block_bytes(Recovery[r0 + r]);
-        for (int o = 0; o < OriginalCount; ++o) {
-          coeff[r * OriginalCount + o] =
-              GetMatrixElement(Recovery[r0 + r]->Index, x_0, Original[o]->Index);
-        }
+  int lengths[256];
+  uint8_t src_point[256];
+  unsigned log_w[256];
+  uint8_t coeff[kGfDotRows * 256];
+  uint8_t *out[kGfDotRows];
+  for (int p = 0; p < passes; ++p) {
+    const int first = p * kGfDotRows;
+    const int rows = std::min(kGfDotRows, N - first);
+    const uint16_t *la = log_a[p];
+    const uint16_t *lb = log_b[p];
+    // The sources, k of them, each with the logarithm of its W: the recovery
+    // blocks not yet overwritten, the originals restored so far, the
+    // received originals.
+    int count = 0;
+    for (int s = first; s < N; ++s) {
+      src[count] = block_bytes(Recovery[s]);
+      lengths[count] = bb;
+      src_point[count] = point[s];
+      log_w[count++] = (lb[s] + kLogSumBound - la[s]) % 255;
+    }
+    auto add_original = [&](int s, const uint8_t *data, int length) {
+      src[count] = data;
+      lengths[count] = length;
+      src_point[count] = point[s];
+      log_w[count++] = (lb[s] + log[point[s] ^ x_0] + kLogSumBound - la[s]) % 255;
+    };
+    for (int i = 0; i < first; ++i) add_original(N + i, block_bytes(Recovery[i]), bb);
+    for (int o = 0; o < OriginalCount; ++o)
+      add_original(2 * N + o, block_bytes(Original[o]), OriginalBytes[o]);
+    for (int r = 0; r < rows; ++r) {
+      const int s = N + first + r;
+      const unsigned y = point[s];
+      const unsigned log_f = (la[s] + kLogSumBound + 255 - lb[s] - log[y ^ x_0]) % 255;
+      uint8_t *row = coeff + r * count;
+      for (int c = 0; c < count; ++c) {
+        unsigned fw = log_f + log_w[c];
+        if (fw >= 255) fw -= 255;
+        row[c] = exp[fw + 255 - log[src_point[c] ^ y]];
       }
-      gf256_dot_mem(rows_out, rows, src, OriginalBytes, OriginalCount, coeff, bb, true);
+      out[r] = block_bytes(Recovery[first + r]);
     }
-  } else {
-    for (int o = 0; o < OriginalCount; ++o) {
-      const uint8_t y = Original[o]->Index;
-      for (int i = 0; i < N; ++i) {
-        gf256_muladd_mem(block_bytes(Recovery[i]), GetMatrixElement(Recovery[i]->Index, x_0, y),
-                         src[o], OriginalBytes[o]);
-      }
-    }
+    // Each output is one of the sources: the kernels read a column of every
+    // source before they write it.
+    gf256_dot_mem(out, rows, src, lengths, count, coeff, bb, false);
+    for (int r = 0; r < rows; ++r) Recovery[first + r]->Index = ErasuresIndices[first + r];
   }
-
-  const size_t triangle = static_cast<size_t>(N) * static_cast<size_t>(N - 1) / 2;
-  uint8_t *matrix_U = matrix;
-  uint8_t *diag_D = matrix_U + triangle;
-  uint8_t *matrix_L = diag_D + N;
-  GenerateLDUDecomposition(matrix_L, diag_D, matrix_U);
-
-  const uint8_t *l = matrix_L;
-  for (int j = 0; j < N - 1; ++j) {
-    for (int i = j + 1; i < N; ++i) {
-      gf256_muladd_mem(block_bytes(Recovery[i]), *l++, block_bytes(Recovery[j]), bb);
-    }
-  }
-  for (int i = 0; i < N; ++i) {
-    Recovery[i]->Index = ErasuresIndices[i];
-    gf256_div_mem(block_bytes(Recovery[i]), block_bytes(Recovery[i]), diag_D[i], bb);
-  }
-  const uint8_t *u = matrix_U;
-  for (int j = N - 1; j >= 1; --j) {
-    for (int i = j - 1; i >= 0; --i) {
-      gf256_muladd_mem(block_bytes(Recovery[i]), *u++, block_bytes(Recovery[j]), bb);
-    }
-  }
-  return true;
-}
-
-void CM256Decoder::GenerateLDUDecomposition(uint8_t *matrix_L, uint8_t *diag_D, uint8_t *matrix_U) {
-  const int N = RecoveryCount;
-  const auto x_0 = static_cast<uint8_t>(Params.OriginalCount);
-  uint8_t g[256], b[256];
-  std::fill(g, g + N, uint8_t{1});
-  std::fill(b, b + N, uint8_t{1});
-  uint8_t rotated_row_U[256];
-  // U is stored column by column from the last column back, each column from
-  // its lowest row up; row k is produced whole, so it is scattered into place
-  // walking back from the last byte of the area.
-  const ptrdiff_t last_U = static_cast<ptrdiff_t>(N) * (N - 1) / 2 - 1;
-  ptrdiff_t firstOffset_U = 0;
-
-  for (int k = 0; k < N - 1; ++k) {
-    const uint8_t x_k = Recovery[k]->Index;
-    const uint8_t y_k = ErasuresIndices[k];
-    const uint8_t D_kk = gf256_add(x_k, y_k);
-    const uint8_t L_kk = gf256_div(g[k], D_kk);
-    const uint8_t U_kk = gf256_mul(gf256_div(b[k], D_kk), gf256_add(y_k, x_0));
-    diag_D[k] = gf256_mul(D_kk, gf256_mul(L_kk, U_kk));
-
-    uint8_t *column_L = matrix_L;
-    uint8_t *row_U = rotated_row_U;
-    for (int j = k + 1; j < N; ++j) {
-      const uint8_t x_j = Recovery[j]->Index;
-      const uint8_t y_j = ErasuresIndices[j];
-      *matrix_L++ = gf256_div(g[j], gf256_add(x_j, y_k));
-      *row_U++ = gf256_div(b[j], gf256_add(x_k, y_j));
-      g[j] = gf256_mul(g[j], gf256_div(gf256_add(x_j, x_k), gf256_add(x_j, y_k)));
-      b[j] = gf256_mul(b[j], gf256_div(gf256_add(y_j, y_k), gf256_add(y_j, x_k)));
-    }
-    const int count = N - k - 1;
-    gf256_div_mem(column_L, column_L, L_kk, count);
-    gf256_div_mem(rotated_row_U, rotated_row_U, U_kk, count);
-
-    ptrdiff_t p = last_U + firstOffset_U;
-    for (int j = k + 1; j < N; ++j) {
-      matrix_U[p] = rotated_row_U[j - k - 1];
-      p -= j;
-    }
-    firstOffset_U -= k + 2;
-  }
-
-  uint8_t *column = matrix_U;
-  for (int i = N - 1; i >= 1; --i) {
-    gf256_mul_mem(column, column, gf256_add(x_0, ErasuresIndices[i]), i);
-    column += i;
-  }
-
-  const int n = N - 1;
-  const uint8_t L_nn = g[n];
-  const uint8_t U_nn = gf256_mul(b[n], gf256_add(x_0, ErasuresIndices[n]));
-  diag_D[n] = gf256_div(gf256_mul(L_nn, U_nn), gf256_add(Recovery[n]->Index, ErasuresIndices[n]));
 }
 
 namespace {
@@ -240,7 +221,8 @@ int decode(cm256_encoder_params params, cm256_block *blocks, const int *lengths,
     decoder.DecodeM1();
     return 0;
   }
-  return decoder.Decode() ? 0 : -4;
+  decoder.Decode();
+  return 0;
 }
 
 }  // namespace

@@ -5,11 +5,6 @@
 
 #include "zvfec/cauchy.h"
 
-// Up to this many bytes (45 x 45 fits, 46 x 46 does not) the N x N working
-// matrix lives in the decoding call's own frame; above it comes from
-// of_malloc, like the rest of the library's working memory.
-constexpr int StackAllocSize = 2048;
-
 struct CM256Decoder {
   cm256_encoder_params Params;
   cm256_block *Recovery[256];  // received recovery blocks, input order
@@ -28,10 +23,6 @@ struct CM256Decoder {
   bool Initialize(cm256_encoder_params params, cm256_block *blocks, const int *lengths = nullptr);
   // m = 1: the only recovery block is the XOR of all originals.
   void DecodeM1();
-  // N >= 1 missing originals from N recovery blocks. False, with no block
-  // changed, when the working matrix cannot be allocated.
-  bool Decode();
-  // Factorises the N x N matrix a(x_i, y_j) as L * D * U into the three
-  // areas, each in the order in which Decode's substitutions consume it.
-  void GenerateLDUDecomposition(uint8_t *matrix_L, uint8_t *diag_D, uint8_t *matrix_U);
+  // N >= 1 missing originals from N recovery blocks, without allocating.
+  void Decode();
 };

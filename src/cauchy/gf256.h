@@ -76,8 +76,10 @@ void gf256_memswap(void *vx, void *vy, int bytes);
 // src[j][i] * coeff[r * count + j], over `bytes` bytes of each output, where
 // source j is readable for lengths[j] bytes and counts as zero beyond (with
 // accumulate, output bytes that no source reaches stay as they are).
-// count <= 256; no output may overlap a source or another output. Needs the
-// built tables: before the build every product is 0.
+// count <= 256; no output may overlap a source or another output, except that
+// with rows <= 8 an output may be one of the sources (the very same region,
+// read before it is written). Needs the built tables: before the build every
+// product is 0.
 void gf256_dot_mem(uint8_t *const *out, int rows, const uint8_t *const *src, const int *lengths,
                    int count, const uint8_t *coeff, int bytes, bool accumulate);
 

@@ -156,10 +156,22 @@ bool dot_agrees(const gf_kernel_set &k, const CheckConstants &cs) {
     for (int i = 0; i < rows * kCheckSources; ++i)
       coeff[i] = static_cast<uint8_t>((i * 7 + rows) % 24);
     for (const bool accumulate : {false, true}) {
-      CheckBuffers b(static_cast<uint32_t>(rows * 2 + accumulate));
-      ref.dot(b.want_rows, rows, b.sources, kCheckSources, cs.c, coeff, kCheckBytes, accumulate);
-      k.dot(b.got_rows, rows, b.sources, kCheckSources, cs.c, coeff, kCheckBytes, accumulate);
-      if (!b.same()) return false;
+      for (const bool in_place : {false, true}) {
+        CheckBuffers b(static_cast<uint32_t>(rows * 4 + accumulate * 2 + in_place));
+        // In place, the first and the last output are sources too.
+        const uint8_t *want_src[kCheckSources], *got_src[kCheckSources];
+        std::memcpy(want_src, b.sources, sizeof want_src);
+        std::memcpy(got_src, b.sources, sizeof got_src);
+        if (in_place) {
+          want_src[1] = b.want_rows[0];
+          got_src[1] = b.got_rows[0];
+          want_src[3] = b.want_rows[rows - 1];
+          got_src[3] = b.got_rows[rows - 1];
+        }
+        ref.dot(b.want_rows, rows, want_src, kCheckSources, cs.c, coeff, kCheckBytes, accumulate);
+        k.dot(b.got_rows, rows, got_src, kCheckSources, cs.c, coeff, kCheckBytes, accumulate);
+        if (!b.same()) return false;
+      }
     }
   }
   return true;

@@ -28,7 +28,9 @@ struct gf_kernel_set {
   // dst = (accumulate ? dst : 0) ^ c * src; in place allowed
   void (*mul)(uint8_t *dst, const uint8_t *src, const gf_mul_const *c, size_t bytes,
               bool accumulate);
-  // 1 <= rows <= kGfDotRows, count >= 1: gf_region_dot for one pass
+  // 1 <= rows <= kGfDotRows, count >= 1: gf_region_dot for one pass. With
+  // count <= 256 an output may be one of the sources (the very same region):
+  // every source's bytes are read before the output's same bytes are written.
   void (*dot)(uint8_t *const *out, int rows, const uint8_t *const *src, int count,
               const gf_mul_const *field, const uint8_t *coeff, size_t bytes, bool accumulate);
 };
@@ -50,8 +52,8 @@ int gf_available_kernel_sets(const gf_kernel_set **out, int max);
 
 // True when every operation of the set gives the reference's bytes on a fixed
 // pattern: misaligned regions, ragged tails, guard bytes around them, every
-// row count of the dot kernel, constants of both GF(2^8) fields and of packed
-// GF(2^4).
+// row count of the dot kernel, in place and apart, constants of both GF(2^8)
+// fields and of packed GF(2^4).
 bool gf_kernels_agree_with_reference(const gf_kernel_set &k);
 
 // The first of `count` candidates (null entries skipped) that agrees with the

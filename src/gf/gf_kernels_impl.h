@@ -66,13 +66,24 @@ ZV_GF_INLINE void store_n(uint8_t *p, size_t n, typename V::reg v) {
   }
 }
 
-// Runs step(offset, n) over the region: whole vectors with n == width (a
-// constant once inlined), then the partial rest.
+// Runs step(offset, n) over the region from byte `from` on: whole vectors
+// with n == width (a constant once inlined), then the partial rest.
 template <class V, class Step>
-ZV_GF_INLINE void over_region(size_t bytes, Step step) {
-  size_t i = 0;
+ZV_GF_INLINE void over_region(size_t bytes, Step step, size_t from = 0) {
+  size_t i = from;
   for (; i + V::width <= bytes; i += V::width) step(i, V::width);
   if (i < bytes) step(i, bytes - i);
+}
+
+// Vectors per step of a dot kernel with R rows: with few rows, each source's
+// address and constants serve several vectors, as many as leave the sums and
+// the split vectors in registers (32 of 64 bytes, else 16).
+template <class V, int R>
+constexpr int dot_vectors() {
+  constexpr int registers = V::width == 64 ? 32 : 16;
+  constexpr int split_registers = sizeof(typename V::split) / sizeof(typename V::reg);
+  auto fits = [&](int u) { return R * u <= 8 && R * u + u * split_registers + 4 <= registers; };
+  return fits(4) ? 4 : fits(2) ? 2 : 1;
 }
 
 template <class V>
@@ -106,19 +117,49 @@ void dot_rows(uint8_t *const *out, const uint8_t *const *src, int count, const g
       table[j * R + r] = V::coef_of(&field[coeff[r * stride + j]]);
     }
   }
-  over_region<V>(bytes, [&](size_t i, size_t n) ZV_GF_LAMBDA_INLINE {
-    typename V::reg sum[R];
-    ZV_GF_UNROLL for (int r = 0; r < R; ++r) {
-      sum[r] = accumulate ? load_n<V>(out[r] + i, n) : V::zero();
-    }
-    for (int j = 0; j < count; ++j) {
-      const typename V::split s = V::split_of(load_n<V>(src[j] + i, n));
+  constexpr int U = dot_vectors<V, R>();
+  constexpr size_t kStep = U * V::width;
+  size_t from = 0;
+  if constexpr (U > 1) {
+    for (; from + kStep <= bytes; from += kStep) {
+      typename V::reg sum[R][U];
       ZV_GF_UNROLL for (int r = 0; r < R; ++r) {
-        sum[r] = V::bxor(sum[r], V::product(s, table[j * R + r]));
+        ZV_GF_UNROLL for (int u = 0; u < U; ++u) {
+          sum[r][u] = accumulate ? V::load(out[r] + from + u * V::width) : V::zero();
+        }
+      }
+      for (int j = 0; j < count; ++j) {
+        const uint8_t *p = src[j] + from;
+        typename V::split s[U];
+        ZV_GF_UNROLL for (int u = 0; u < U; ++u) s[u] = V::split_of(V::load(p + u * V::width));
+        ZV_GF_UNROLL for (int r = 0; r < R; ++r) {
+          const typename V::coef c = table[j * R + r];
+          ZV_GF_UNROLL for (int u = 0; u < U; ++u) {
+            sum[r][u] = V::bxor(sum[r][u], V::product(s[u], c));
+          }
+        }
+      }
+      ZV_GF_UNROLL for (int r = 0; r < R; ++r) {
+        ZV_GF_UNROLL for (int u = 0; u < U; ++u) V::store(out[r] + from + u * V::width, sum[r][u]);
       }
     }
-    ZV_GF_UNROLL for (int r = 0; r < R; ++r) store_n<V>(out[r] + i, n, sum[r]);
-  });
+  }
+  over_region<V>(
+      bytes,
+      [&](size_t i, size_t n) ZV_GF_LAMBDA_INLINE {
+        typename V::reg sum[R];
+        ZV_GF_UNROLL for (int r = 0; r < R; ++r) {
+          sum[r] = accumulate ? load_n<V>(out[r] + i, n) : V::zero();
+        }
+        for (int j = 0; j < count; ++j) {
+          const typename V::split s = V::split_of(load_n<V>(src[j] + i, n));
+          ZV_GF_UNROLL for (int r = 0; r < R; ++r) {
+            sum[r] = V::bxor(sum[r], V::product(s, table[j * R + r]));
+          }
+        }
+        ZV_GF_UNROLL for (int r = 0; r < R; ++r) store_n<V>(out[r] + i, n, sum[r]);
+      },
+      from);
 }
 
 using DotRowsFn = void (*)(uint8_t *const *, const uint8_t *const *, int, const gf_mul_const *,

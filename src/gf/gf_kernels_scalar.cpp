@@ -41,10 +41,22 @@ void mul_scalar(uint8_t *dst, const uint8_t *src, const gf_mul_const *c, size_t 
 
 void dot_scalar(uint8_t *const *out, int rows, const uint8_t *const *src, int count,
                 const gf_mul_const *field, const uint8_t *coeff, size_t bytes, bool accumulate) {
-  for (int r = 0; r < rows; ++r) {
-    if (!accumulate) std::memset(out[r], 0, bytes);
-    for (int j = 0; j < count; ++j)
-      mul_scalar(out[r], src[j], &field[coeff[r * count + j]], bytes, true);
+  // Sums are built a block at a time apart from the outputs, so that an output
+  // may be one of the sources.
+  constexpr size_t kBlock = 1024;
+  uint8_t sum[kGfDotRows][kBlock];
+  for (size_t i = 0; i < bytes; i += kBlock) {
+    const size_t n = bytes - i < kBlock ? bytes - i : kBlock;
+    for (int r = 0; r < rows; ++r) {
+      if (accumulate) {
+        std::memcpy(sum[r], out[r] + i, n);
+      } else {
+        std::memset(sum[r], 0, n);
+      }
+      for (int j = 0; j < count; ++j)
+        mul_scalar(sum[r], src[j] + i, &field[coeff[r * count + j]], n, true);
+    }
+    for (int r = 0; r < rows; ++r) std::memcpy(out[r] + i, sum[r], n);
   }
 }
 

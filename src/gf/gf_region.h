@@ -10,7 +10,8 @@
 // packed GF(2^4) map that multiplies both nibbles of a byte.
 //
 // Lengths are in bytes, at any alignment. No output overlaps a source or
-// another output, except that gf_region_mul may work in place.
+// another output, except that gf_region_mul may work in place and that an
+// output of a dot product may be one of its sources, as said there.
 #pragma once
 
 #include <cstddef>
@@ -82,7 +83,9 @@ void gf_region_muladd(uint8_t *dst, const uint8_t *src, const gf_mul_const &c, s
 //   out[r][i] = (accumulate ? out[r][i] : 0) ^ sum over j < count of
 //               field[coeff[r * count + j]] * src[j][i].
 // Up to eight rows share each pass over the sources, their sums held in
-// registers.
+// registers. With rows <= 8 and count <= 256, an output may be one of the
+// sources (the very same region): it then receives the sum of products of the
+// source's old bytes.
 void gf_region_dot(uint8_t *const *out, int rows, const uint8_t *const *src, int count,
                    const gf_mul_const *field, const uint8_t *coeff, size_t bytes, bool accumulate);
 
@@ -90,7 +93,8 @@ void gf_region_dot(uint8_t *const *out, int rows, const uint8_t *const *src, int
 // lengths[j] bytes (0 <= lengths[j]) and counts as zero beyond, so no source is
 // read past its length; every output gets `bytes` bytes (with accumulate, bytes
 // that no source reaches are left as they are). rows <= 8 and count <= 256;
-// returns false, computing nothing, beyond those limits.
+// returns false, computing nothing, beyond those limits. An output may be one
+// of the sources, as for gf_region_dot.
 bool gf_region_dot_ragged(uint8_t *const *out, int rows, const uint8_t *const *src,
                           const size_t *lengths, int count, const gf_mul_const *field,
                           const uint8_t *coeff, size_t bytes, bool accumulate);

@@ -308,6 +308,7 @@ void rs_matrix_multiply(uint16_t m, const gf *a, const gf *b, gf *c, int n, int 
 
 rs_decode_plan::~rs_decode_plan() {
   if (inverse_ != small_inverse_) of_free(inverse_);
+  if (coeff_ != small_coeff_) of_free(coeff_);
   of_free(work_);
 }
 
@@ -324,63 +325,75 @@ rs_decode_plan::result rs_decode_plan::prepare(const rs_code *code, const gf *co
   if (offered < e) return kTooFew;
   const size_t ee = static_cast<size_t>(e);
   inverse_ = e <= kSmall ? small_inverse_ : static_cast<gf *>(of_malloc(ee * ee));
-  work_ = static_cast<gf *>(of_malloc(len != 0 ? ee * len : 1));
-  if (inverse_ == nullptr || work_ == nullptr) return kNoMemory;
+  coeff_ = e <= kBatch ? small_coeff_ : static_cast<gf *>(of_malloc(ee * k));
+  if (e > kBatch) work_ = static_cast<gf *>(of_malloc(len != 0 ? (ee - kBatch) * len : 1));
+  if (inverse_ == nullptr || coeff_ == nullptr || (e > kBatch && work_ == nullptr))
+    return kNoMemory;
   for (uint32_t i = 0, at = 0; i < k; ++i)
     if (src[i] == nullptr) missing_[at++] = i;
+  const gf *repair_rows[kRsMaxSourceSymbols];
   for (size_t a = 0; a < ee; ++a) {
     repair_esi_[a] = repair_esi[a];
     repair_[a] = repair[a];
     // Row a of the system: the coefficients of the missing sources in repair
     // symbol a.
-    const gf *row = code->matrix + size_t{repair_esi[a]} * k;
-    for (size_t b = 0; b < ee; ++b) inverse_[a * ee + b] = row[missing_[b]];
+    repair_rows[a] = code->matrix + size_t{repair_esi[a]} * k;
+    for (size_t b = 0; b < ee; ++b) inverse_[a * ee + b] = repair_rows[a][missing_[b]];
   }
-  return rs_invert_matrix(code->m, inverse_, e) ? kOk : kSingular;
+  if (!rs_invert_matrix(code->m, inverse_, e)) return kSingular;
+  // Missing source b is row b of the inverse over the repair symbols less the
+  // received sources' share in them: over received source j, row b of the
+  // inverse times the repair rows' column j. Row b of that product over all
+  // k columns, then its received columns moved behind the inverse's row
+  // (each to a place at or after its own, so from the last one back).
+  gf *rows[kRsMaxSourceSymbols];
+  for (size_t b = 0; b < ee; ++b) rows[b] = coeff_ + b * k;
+  gf_region_dot(rows, e, repair_rows, e, rs_field_constants(code->m), inverse_, k, false);
+  for (size_t b = 0; b < ee; ++b) {
+    size_t to = k;
+    for (uint32_t j = k; j-- > 0;) {
+      if (src[j] != nullptr) rows[b][--to] = rows[b][j];
+    }
+    std::memcpy(rows[b], inverse_ + b * ee, ee);
+  }
+  return kOk;
 }
 
 void rs_decode_plan::run(const gf *const *src, gf *const *out) {
   if (e_ == 0) return;
   const uint32_t k = code_->k;
-  const size_t ee = static_cast<size_t>(e_);
-  const gf_mul_const *constants = rs_field_constants(code_->m);
-  // Each used repair symbol less the received sources' share: what the
-  // missing sources alone contribute to it.
-  const gf *received[kRsMaxSourceSymbols];
-  uint32_t received_esi[kRsMaxSourceSymbols];
+  // The k symbols used, in the order of the coefficients' columns.
+  const gf *sources[kRsMaxSourceSymbols];
   int count = 0;
+  for (int a = 0; a < e_; ++a) sources[count++] = repair_[a];
   for (uint32_t i = 0; i < k; ++i) {
-    if (src[i] == nullptr) continue;
-    received[count] = src[i];
-    received_esi[count++] = i;
+    if (src[i] != nullptr) sources[count++] = src[i];
   }
+  uint32_t which[kRsMaxSourceSymbols];
+  gf *target[kRsMaxSourceSymbols];
+  int targets = 0;
+  for (int b = 0; b < e_; ++b) {
+    if (out[missing_[b]] == nullptr) continue;
+    which[targets] = static_cast<uint32_t>(b);
+    target[targets++] = out[missing_[b]];
+  }
+  // An output may be one of the inputs: the last pass (of up to eight) writes
+  // the outputs themselves, having read every input; the passes before it
+  // write into the work area, copied out at the end.
+  const int direct_from = std::max(0, targets - kBatch);
   uint8_t coeff[kBatch * kRsMaxSourceSymbols];
   gf *rows[kBatch];
-  for (size_t a0 = 0; a0 < ee; a0 += kBatch) {
-    const int batch = static_cast<int>(std::min<size_t>(kBatch, ee - a0));
-    for (int r = 0; r < batch; ++r) {
-      rows[r] = work_ + (a0 + size_t(r)) * len_;
-      if (len_ != 0) std::memcpy(rows[r], repair_[a0 + size_t(r)], len_);
-      const gf *matrix_row = code_->matrix + size_t{repair_esi_[a0 + size_t(r)]} * k;
-      for (int j = 0; j < count; ++j) coeff[r * count + j] = matrix_row[received_esi[j]];
+  for (int t0 = 0; t0 < targets;) {
+    const int end = t0 < direct_from ? std::min(direct_from, t0 + kBatch) : targets;
+    for (int t = t0; t < end; ++t) {
+      rows[t - t0] = t < direct_from ? work_ + size_t(t) * len_ : target[t];
+      std::memcpy(coeff + size_t(t - t0) * k, coeff_ + size_t{which[t]} * k, k);
     }
-    gf_region_dot(rows, batch, received, count, constants, coeff, len_, true);
+    gf_region_dot(rows, end - t0, sources, count, rs_field_constants(code_->m), coeff, len_, false);
+    t0 = end;
   }
-  // The missing sources: the inverse system's rows over those shares.
-  const gf *shares[kRsMaxSourceSymbols];
-  for (size_t a = 0; a < ee; ++a) shares[a] = work_ + a * len_;
-  int batch = 0;
-  for (size_t b = 0; b < ee; ++b) {
-    gf *target = out[missing_[b]];
-    if (target != nullptr) {
-      rows[batch] = target;
-      std::memcpy(coeff + size_t(batch) * ee, inverse_ + b * ee, ee);
-      ++batch;
-    }
-    if (batch == kBatch || (b + 1 == ee && batch > 0)) {
-      gf_region_dot(rows, batch, shares, e_, constants, coeff, len_, false);
-      batch = 0;
-    }
+  for (int t = 0; t < direct_from; ++t) {
+    if (len_ != 0) std::memcpy(target[t], work_ + size_t(t) * len_, len_);
   }
 }
 

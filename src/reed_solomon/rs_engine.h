@@ -82,10 +82,12 @@ void rs_matrix_multiply(uint16_t m, const gf *a, const gf *b, gf *c, int n, int 
 //
 // prepare: src[0 .. k) holds the received source symbols (null where
 // missing); the e missing ones are rebuilt from the first e of the `offered`
-// repair symbols repair[i] with ESIs repair_esi[i]. It solves the e x e system
-// and takes its working memory. run then writes each missing source symbol i
-// into out[i] (k entries; null entries are skipped). Buffers may be shared
-// with the inputs: every input is read before any output is written.
+// repair symbols repair[i] with ESIs repair_esi[i]. It solves the e x e system,
+// folds the received sources' share into the solution (each missing source is
+// then one sum of products over the k symbols used) and takes its working
+// memory. run then writes each missing source symbol i into out[i] (k entries;
+// null entries are skipped), eight per pass over the k symbols. Buffers may be
+// shared with the inputs: every input is read before any output is written.
 class rs_decode_plan {
  public:
   enum result { kOk = 0, kTooFew = -1, kSingular = -2, kNoMemory = -3 };
@@ -100,6 +102,7 @@ class rs_decode_plan {
 
  private:
   static constexpr int kSmall = 32;  // systems up to this size need no heap
+  static constexpr int kBatch = 8;   // outputs per pass; more need a work area
   const rs_code *code_ = nullptr;
   size_t len_ = 0;
   int e_ = 0;
@@ -108,7 +111,11 @@ class rs_decode_plan {
   const gf *repair_[kRsMaxSourceSymbols];     // and their symbols
   gf small_inverse_[kSmall * kSmall];
   gf *inverse_ = nullptr;  // e x e: small_inverse_ or from the heap
-  gf *work_ = nullptr;     // e symbols of len bytes
+  // e x k: row b rebuilds missing source b, column a < e over repair symbol
+  // a, column e + j over the j-th received source.
+  gf small_coeff_[kBatch * kRsMaxSourceSymbols];
+  gf *coeff_ = nullptr;  // small_coeff_ or from the heap
+  gf *work_ = nullptr;   // e - 8 symbols of len bytes where e > 8
 };
 
 // Decodes in place: pkt[0 .. k) are writable buffers of len bytes holding the

@@ -139,13 +139,14 @@ void ldpc_matrix_worker(const binary_test::Code &c, const binary_test::Symbols &
 }
 
 // Keeps switching the log callback and level until told to stop, and at
-// least a few hundred times.
-void settings_worker(const std::atomic<bool> &stop) {
+// least a few hundred times (then `switched` is set).
+void settings_worker(const std::atomic<bool> &stop, std::atomic<bool> &switched) {
   const zv_rsfec_log_callback callbacks[] = {count_a, count_b, nullptr};
   const ZV_FEC_LOG_SERVERITY_E levels[] = {ZV_FEC_LOG_INFO, ZV_FEC_LOG_ERROR, ZV_FEC_LOG_NONE};
   for (unsigned i = 0; i < 300 || !stop.load(); ++i) {
     zv_rsfec_register_log_callback(callbacks[i % 3]);
     zv_rsfec_set_log_level(levels[(i / 3) % 3]);
+    if (i == 300) switched.store(true);
     std::this_thread::yield();
   }
 }
@@ -183,6 +184,18 @@ TEST(Concurrency, HandlesSessionsAndSettingsFromManyThreadsAtOnce) {
   });
   for (int t = 0; t < 3; ++t)
     jobs.emplace_back([&] { ldpc_matrix_worker(ldpc, ldpc_source, ldpc_reference, 6, failures); });
+  // The other workers may all finish within one time slice of the settings
+  // thread; this one keeps logging until the settings have been switched a
+  // few hundred times and a line has reached a callback (or a bound passes).
+  std::atomic<bool> switched{false};
+  jobs.emplace_back([&] {
+    const zvtest::Handle handle(ZV_FEC_AUDIO, ZV_FEC_VERSION_2);
+    std::mt19937 sizes(12);
+    for (int group = 0; group < 20000; ++group) {
+      if (switched.load() && g_lines_a.load() + g_lines_b.load() > 0) break;
+      zvtest::encode_group(handle.get(), 8, 4, 2, static_cast<uint16_t>(group), 20, 100, sizes);
+    }
+  });
 
   // Workers start with lines going to a callback at the lowest level.
   zv_rsfec_register_log_callback(count_a);
@@ -201,7 +214,7 @@ TEST(Concurrency, HandlesSessionsAndSettingsFromManyThreadsAtOnce) {
   }
   threads.emplace_back([&] {
     start.arrive_and_wait();
-    settings_worker(stop);
+    settings_worker(stop, switched);
   });
   while (running.load() > 0) std::this_thread::yield();
   stop.store(true);

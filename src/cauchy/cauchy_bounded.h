@@ -6,6 +6,8 @@
 // built on the same code).
 #pragma once
 
+#include <cstdint>
+
 #include "zvfec/cauchy.h"
 
 // Like zvfec_encode, but original j is readable only for lengths[j] bytes
@@ -16,12 +18,13 @@
 int zvfec_encode_bounded(cm256_encoder_params params, void **originals, const int *lengths,
                          void **recoveryBlocks);
 
-// The one recovery block of index recoveryBlockIndex (k .. k + m - 1), from
-// originals read as zvfec_encode_bounded reads them, written over its full
-// BlockBytes: the same bytes as that block of zvfec_encode_bounded. Codes of
-// zvfec_encode_bounded, and -1 for an index outside the recovery blocks.
-int zvfec_encode_row_bounded(cm256_encoder_params params, void **originals, const int *lengths,
-                             int recoveryBlockIndex, void *recoveryBlock);
+// The recovery blocks of indices first .. first + count - 1 (k <= first,
+// count >= 1, first + count <= k + m) into out[0 .. count), from originals
+// read as zvfec_encode_bounded reads them, each written over its full
+// BlockBytes: the same bytes as those blocks of zvfec_encode_bounded. Codes of
+// zvfec_encode_bounded, and -1 for rows outside the recovery blocks.
+int zvfec_encode_rows_bounded(const cm256_encoder_params &params, const uint8_t *const *originals,
+                              const int *lengths, int first, int count, uint8_t *const *out);
 
 // Like zvfec_decode, but a block blocks[i] that holds an original (Index < k)
 // is readable only for lengths[i] bytes (bytes beyond count as zero, never
@@ -30,5 +33,5 @@ int zvfec_encode_row_bounded(cm256_encoder_params params, void **originals, cons
 // lengths is null and -1 when an original's length is outside 0 .. BlockBytes;
 // on failure no block is changed. `report` prints the block-codec API's
 // "para err" messages for its direct callers; the media path passes false.
-int zvfec_decode_bounded(cm256_encoder_params params, cm256_block *blocks, const int *lengths,
-                         bool report);
+int zvfec_decode_bounded(const cm256_encoder_params &params, cm256_block *blocks,
+                         const int *lengths, bool report);

@@ -40,7 +40,7 @@ constexpr unsigned kLogSumBound = kMaxMissing * 255;
 
 }  // namespace
 
-bool CM256Decoder::Initialize(cm256_encoder_params params, cm256_block *blocks,
+bool CM256Decoder::Initialize(const cm256_encoder_params &params, cm256_block *blocks,
                               const int *lengths) {
   Params = params;
   OriginalCount = 0;
@@ -190,7 +190,8 @@ namespace {
 
 // `report`: print the block-codec API's messages for its direct callers; the
 // media path passes false, since it never writes to the standard streams.
-int decode(cm256_encoder_params params, cm256_block *blocks, const int *lengths, bool report) {
+int decode(const cm256_encoder_params &params, cm256_block *blocks, const int *lengths,
+           bool report) {
   const int k = params.OriginalCount;
   const int check = cm256_check_params(params);
   if (check == -1 && report) {
@@ -227,8 +228,8 @@ int decode(cm256_encoder_params params, cm256_block *blocks, const int *lengths,
 
 }  // namespace
 
-int zvfec_decode_bounded(cm256_encoder_params params, cm256_block *blocks, const int *lengths,
-                         bool report) {
+int zvfec_decode_bounded(const cm256_encoder_params &params, cm256_block *blocks,
+                         const int *lengths, bool report) {
   if (lengths == nullptr) {
     const int check = cm256_check_params(params);
     return check != 0 ? check : -3;

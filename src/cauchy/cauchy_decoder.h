@@ -20,7 +20,8 @@ struct CM256Decoder {
   // missing indices. lengths, when given, holds the readable bytes of each
   // descriptor that is an original. False when an index occurs twice or a
   // recovery index is not below k + m; nothing is changed then.
-  bool Initialize(cm256_encoder_params params, cm256_block *blocks, const int *lengths = nullptr);
+  bool Initialize(const cm256_encoder_params &params, cm256_block *blocks,
+                  const int *lengths = nullptr);
   // m = 1: the only recovery block is the XOR of all originals.
   void DecodeM1();
   // N >= 1 missing originals from N recovery blocks, without allocating.

@@ -139,34 +139,31 @@ void cm256_encode_block(cm256_encoder_params params, cm256_block *originals, int
       recoveryBlock);
 }
 
+int zvfec_encode_rows_bounded(const cm256_encoder_params &params, const uint8_t *const *originals,
+                              const int *lengths, int first, int count, uint8_t *const *out) {
+  const int check = cm256_check_params(params);
+  if (check != 0) return check;
+  if (originals == nullptr || lengths == nullptr || out == nullptr) return -3;
+  const int k = params.OriginalCount;
+  if (first < k || count < 1 || first > k + params.RecoveryCount - count) return -1;
+  for (int j = 0; j < k; ++j) {
+    if (lengths[j] < 0 || lengths[j] > params.BlockBytes) return -1;
+  }
+  encode_rows(k, first, count, params.BlockBytes, originals, lengths, out);
+  return 0;
+}
+
 int zvfec_encode_bounded(cm256_encoder_params params, void **originals, const int *lengths,
                          void **recoveryBlocks) {
   const int check = cm256_check_params(params);
   if (check != 0) return check;
-  if (lengths == nullptr) return -3;
-  if (originals != nullptr) {
-    for (int j = 0; j < params.OriginalCount; ++j) {
-      if (lengths[j] < 0 || lengths[j] > params.BlockBytes) return -1;
-    }
-  }
-  return encode_pointers(params, originals, lengths, recoveryBlocks);
-}
-
-int zvfec_encode_row_bounded(cm256_encoder_params params, void **originals, const int *lengths,
-                             int recoveryBlockIndex, void *recoveryBlock) {
-  const int check = cm256_check_params(params);
-  if (check != 0) return check;
-  if (originals == nullptr || lengths == nullptr || recoveryBlock == nullptr) return -3;
-  const int k = params.OriginalCount;
-  if (recoveryBlockIndex < k || recoveryBlockIndex >= k + params.RecoveryCount) return -1;
+  if (originals == nullptr || lengths == nullptr || recoveryBlocks == nullptr) return -3;
   const uint8_t *src[256];
-  for (int j = 0; j < k; ++j) {
-    if (lengths[j] < 0 || lengths[j] > params.BlockBytes) return -1;
-    src[j] = as_bytes(originals[j]);
-  }
-  uint8_t *out = static_cast<uint8_t *>(recoveryBlock);
-  encode_rows(k, recoveryBlockIndex, 1, params.BlockBytes, src, lengths, &out);
-  return 0;
+  uint8_t *out[256];
+  for (int j = 0; j < params.OriginalCount; ++j) src[j] = as_bytes(originals[j]);
+  for (int r = 0; r < params.RecoveryCount; ++r) out[r] = static_cast<uint8_t *>(recoveryBlocks[r]);
+  return zvfec_encode_rows_bounded(params, src, lengths, params.OriginalCount, params.RecoveryCount,
+                                   out);
 }
 
 extern "C" {

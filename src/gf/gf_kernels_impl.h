@@ -82,7 +82,7 @@ template <class V, int R>
 constexpr int dot_vectors() {
   constexpr int registers = V::width == 64 ? 32 : 16;
   constexpr int split_registers = sizeof(typename V::split) / sizeof(typename V::reg);
-  auto fits = [&](int u) { return R * u <= 8 && R * u + u * split_registers + 4 <= registers; };
+  auto fits = [&](int u) { return R * u + u * split_registers + 4 <= registers; };
   return fits(4) ? 4 : fits(2) ? 2 : 1;
 }
 

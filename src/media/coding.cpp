@@ -14,12 +14,12 @@ constexpr unsigned kFieldBits = 8;
 
 // The pointer and length arrays of the block codec, from the core's symbols.
 struct Sources {
-  void *data[kHeaderIndices];
+  const uint8_t *data[kHeaderIndices];
   int readable[kHeaderIndices];
 
   explicit Sources(std::span<const SourceSymbol> sources) {
     for (size_t i = 0; i < sources.size(); ++i) {
-      data[i] = const_cast<uint8_t *>(sources[i].data);
+      data[i] = sources[i].data;
       readable[i] = sources[i].readable;
     }
   }
@@ -51,11 +51,9 @@ void prepare_coding() {
 int cauchy_encode(int symbol_len, std::span<const SourceSymbol> sources,
                   std::span<uint8_t *const> repair) {
   Sources src(sources);
-  void *out[kHeaderIndices];
-  for (size_t j = 0; j < repair.size(); ++j) out[j] = repair[j];
-  return zvfec_encode_bounded(
-      {static_cast<int>(sources.size()), static_cast<int>(repair.size()), symbol_len}, src.data,
-      src.readable, out);
+  const auto k = static_cast<int>(sources.size());
+  const auto r = static_cast<int>(repair.size());
+  return zvfec_encode_rows_bounded({k, r, symbol_len}, src.data, src.readable, k, r, repair.data());
 }
 
 int cauchy_decode(int k, int r, int symbol_len, cm256_block *blocks, const int *lengths) {
@@ -132,7 +130,7 @@ int encode_row(const FecLayout &layout, int r, int symbol_len,
   const auto k = static_cast<int>(sources.size());
   if (layout.cauchy) {
     Sources src(sources);
-    return zvfec_encode_row_bounded({k, r, symbol_len}, src.data, src.readable, esi, out) == 0
+    return zvfec_encode_rows_bounded({k, r, symbol_len}, src.data, src.readable, esi, 1, &out) == 0
                ? code::kOk
                : code::kCodecFailure;
   }

@@ -59,18 +59,6 @@ uint8_t fec_tag(const uint8_t *fec_packet) { return fec_packet[kRtpHeaderRoom + 
 
 uint8_t fec_esi(const uint8_t *fec_packet) { return fec_packet[kRtpHeaderRoom + kFecEsiField]; }
 
-RSRTPHEAD_VIDEO_V2 group_fec_header(const FecLayout &layout, int k, int r, int symbol_len,
-                                    uint16_t base_seq, int esi) {
-  RSRTPHEAD_VIDEO_V2 h{};
-  h.ver = layout.tag;
-  h.esi = static_cast<uint8_t>(esi);
-  h.seq = base_seq;
-  h.k = static_cast<uint8_t>(k);
-  h.n_r = static_cast<uint8_t>(r);
-  h.max_len = static_cast<uint16_t>(symbol_len);
-  return h;
-}
-
 void write_fec_header(uint8_t *fec_packet, const FecLayout &layout, const RSRTPHEAD_VIDEO_V2 &h) {
   uint8_t *p = fec_packet + kRtpHeaderRoom;
   p[kFecTagField] = h.ver;

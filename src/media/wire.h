@@ -241,8 +241,20 @@ uint8_t fec_esi(const uint8_t *fec_packet);
 
 // The header of repair symbol `esi` of a group of k media and r FEC packets
 // from base_seq with symbols of S bytes, as an encoder writes it (mask 0).
-RSRTPHEAD_VIDEO_V2 group_fec_header(const FecLayout &layout, int k, int r, int symbol_len,
-                                    uint16_t base_seq, int esi);
+// Inline, so that the record is built where it is written: returned from a
+// call, its fields are stored one by one and read back as one word, which
+// the processor cannot forward.
+inline RSRTPHEAD_VIDEO_V2 group_fec_header(const FecLayout &layout, int k, int r, int symbol_len,
+                                           uint16_t base_seq, int esi) {
+  RSRTPHEAD_VIDEO_V2 h{};
+  h.ver = layout.tag;
+  h.esi = static_cast<uint8_t>(esi);
+  h.seq = base_seq;
+  h.k = static_cast<uint8_t>(k);
+  h.n_r = static_cast<uint8_t>(r);
+  h.max_len = static_cast<uint16_t>(symbol_len);
+  return h;
+}
 
 // Writes the header at byte 12 of an FEC packet (the mask only when the layout
 // has one).

@@ -98,6 +98,11 @@ Cache &cache() {
 
 size_t matrix_bytes(const rs_code *code) { return size_t{code->n} * code->k; }
 
+// The products c * x for every element x (a byte; in GF(2^4) either nibble).
+const gf *product_row(uint16_t m, gf c) {
+  return is_gf16(m) ? of_gf_2_4_opt_mul_table[c & 15].data() : of_gf_2_8_mul_table[c].data();
+}
+
 }  // namespace
 
 const gf_mul_const *rs_field_constants(uint16_t m) {
@@ -204,10 +209,13 @@ bool rs_invert_matrix(uint16_t m, gf *a, int k) {
       gf *other = w + pivot * width;
       for (size_t x = 0; x < width; ++x) std::swap(row[x], other[x]);
     }
+    // Columns before col are zero in the pivot row by now: element by
+    // element, the row operations start at col.
     const gf scale = rs_field_inv(m, row[col]);
     if (scale != 1) {
       if (by_element) {
-        for (size_t x = 0; x < width; ++x) row[x] = rs_field_mul(m, scale, row[x]);
+        const gf *times = product_row(m, scale);
+        for (size_t x = col; x < width; ++x) row[x] = times[row[x]];
       } else {
         gf_region_mul(row, row, constants[scale], width);
       }
@@ -217,7 +225,8 @@ bool rs_invert_matrix(uint16_t m, gf *a, int k) {
       const gf factor = target[col];
       if (i == col || factor == 0) continue;
       if (by_element) {
-        for (size_t x = 0; x < width; ++x) target[x] ^= rs_field_mul(m, factor, row[x]);
+        const gf *times = product_row(m, factor);
+        for (size_t x = col; x < width; ++x) target[x] ^= times[row[x]];
       } else {
         gf_region_muladd(target, row, constants[factor], width);
       }

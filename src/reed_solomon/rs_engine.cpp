@@ -199,7 +199,7 @@ bool rs_invert_matrix(uint16_t m, gf *a, int k) {
   }
   const gf_mul_const *constants = rs_field_constants(m);
   // Rows this short are cheaper element by element than through a kernel.
-  const bool by_element = width < 64;
+  const bool by_element = width < 16;
   for (size_t col = 0; col < kk; ++col) {
     size_t pivot = col;
     while (pivot < kk && w[pivot * width + col] == 0) ++pivot;
@@ -220,15 +220,30 @@ bool rs_invert_matrix(uint16_t m, gf *a, int k) {
         gf_region_mul(row, row, constants[scale], width);
       }
     }
-    for (size_t i = 0; i < kk; ++i) {
-      gf *target = w + i * width;
-      const gf factor = target[col];
-      if (i == col || factor == 0) continue;
-      if (by_element) {
+    if (by_element) {
+      for (size_t i = 0; i < kk; ++i) {
+        gf *target = w + i * width;
+        const gf factor = target[col];
+        if (i == col || factor == 0) continue;
         const gf *times = product_row(m, factor);
         for (size_t x = col; x < width; ++x) target[x] ^= times[row[x]];
-      } else {
-        gf_region_muladd(target, row, constants[factor], width);
+      }
+    } else {
+      // Every other row less its multiple of the pivot row: rows with a
+      // factor, eight of them per pass over the pivot row.
+      const gf *pivot_row = row + col;
+      for (size_t i = 0; i < kk;) {
+        gf *targets[kBatch];
+        uint8_t factors[kBatch];
+        int count = 0;
+        for (; i < kk && count < kBatch; ++i) {
+          gf *target = w + i * width;
+          if (i == col || target[col] == 0) continue;
+          targets[count] = target + col;
+          factors[count++] = target[col];
+        }
+        if (count > 0)
+          gf_region_dot(targets, count, &pivot_row, 1, constants, factors, width - col, true);
       }
     }
   }
@@ -334,7 +349,8 @@ rs_decode_plan::result rs_decode_plan::prepare(const rs_code *code, const gf *co
   if (offered < e) return kTooFew;
   const size_t ee = static_cast<size_t>(e);
   inverse_ = e <= kSmall ? small_inverse_ : static_cast<gf *>(of_malloc(ee * ee));
-  coeff_ = e <= kBatch ? small_coeff_ : static_cast<gf *>(of_malloc(ee * k));
+  // Large systems take the coefficients and the scratch area in one block.
+  coeff_ = e <= kBatch ? small_coeff_ : static_cast<gf *>(of_malloc(2 * ee * k));
   if (e > kBatch) work_ = static_cast<gf *>(of_malloc(len != 0 ? (ee - kBatch) * len : 1));
   if (inverse_ == nullptr || coeff_ == nullptr || (e > kBatch && work_ == nullptr))
     return kNoMemory;
@@ -352,19 +368,25 @@ rs_decode_plan::result rs_decode_plan::prepare(const rs_code *code, const gf *co
   if (!rs_invert_matrix(code->m, inverse_, e)) return kSingular;
   // Missing source b is row b of the inverse over the repair symbols less the
   // received sources' share in them: over received source j, row b of the
-  // inverse times the repair rows' column j. Row b of that product over all
-  // k columns, then its received columns moved behind the inverse's row
-  // (each to a place at or after its own, so from the last one back).
-  gf *rows[kRsMaxSourceSymbols];
-  for (size_t b = 0; b < ee; ++b) rows[b] = coeff_ + b * k;
-  gf_region_dot(rows, e, repair_rows, e, rs_field_constants(code->m), inverse_, k, false);
-  for (size_t b = 0; b < ee; ++b) {
-    size_t to = k;
-    for (uint32_t j = k; j-- > 0;) {
-      if (src[j] != nullptr) rows[b][--to] = rows[b][j];
-    }
-    std::memcpy(rows[b], inverse_ + b * ee, ee);
+  // inverse times the repair rows' column j, computed from the repair rows'
+  // received columns gathered side by side and written behind the inverse's
+  // row.
+  const size_t received_count = k - ee;
+  uint32_t received[kRsMaxSourceSymbols];
+  for (uint32_t i = 0, at = 0; i < k; ++i)
+    if (src[i] != nullptr) received[at++] = i;
+  gf *scratch = e <= kBatch ? small_scratch_ : coeff_ + ee * k;
+  const gf *columns[kRsMaxSourceSymbols];
+  gf *folded[kRsMaxSourceSymbols];
+  for (size_t a = 0; a < ee; ++a) {
+    gf *c = scratch + a * received_count;
+    for (size_t j = 0; j < received_count; ++j) c[j] = repair_rows[a][received[j]];
+    columns[a] = c;
+    folded[a] = coeff_ + a * k + ee;
   }
+  gf_region_dot(folded, e, columns, e, rs_field_constants(code->m), inverse_, received_count,
+                false);
+  for (size_t b = 0; b < ee; ++b) std::memcpy(coeff_ + b * k, inverse_ + b * ee, ee);
   return kOk;
 }
 

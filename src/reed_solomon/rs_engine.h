@@ -114,7 +114,8 @@ class rs_decode_plan {
   // e x k: row b rebuilds missing source b, column a < e over repair symbol
   // a, column e + j over the j-th received source.
   gf small_coeff_[kBatch * kRsMaxSourceSymbols];
-  gf *coeff_ = nullptr;  // small_coeff_ or from the heap
+  gf small_scratch_[kBatch * kRsMaxSourceSymbols];
+  gf *coeff_ = nullptr;  // small_coeff_, or from the heap with the scratch area
   gf *work_ = nullptr;   // e - 8 symbols of len bytes where e > 8
 };
 

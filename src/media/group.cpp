@@ -101,11 +101,6 @@ void write_group_header(const EncodeArgs &a, const FecLayout &layout, const Enco
   a.fec_packet_len[j] = layout.packet_length(group.symbol_len);
 }
 
-int readable_media_length(const int *med_packet_len, int i, int symbol_len) {
-  const int len = med_packet_len[i];
-  return len < 0 ? 0 : (len > symbol_len ? symbol_len : len);
-}
-
 int begin_decode(const DecodeArgs &a, const FecLayout &layout, DecodeGroup *group) {
   if (a.recovered_pkt_num == nullptr) return code::kBadArguments;
   *a.recovered_pkt_num = 0;

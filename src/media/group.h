@@ -74,7 +74,10 @@ void write_group_header(const EncodeArgs &args, const FecLayout &layout, const E
 
 // Readable length of media buffer i for the codec: its stated length, clamped to
 // [0, symbol_len]. Bytes beyond it count as zero and are never read.
-int readable_media_length(const int *med_packet_len, int i, int symbol_len);
+inline int readable_media_length(const int *med_packet_len, int i, int symbol_len) {
+  const int len = med_packet_len[i];
+  return len < 0 ? 0 : (len > symbol_len ? symbol_len : len);
+}
 
 // ---- Decoding ----
 

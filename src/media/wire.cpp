@@ -33,18 +33,12 @@ void write_rtp(uint8_t *out, uint8_t payload_type, uint16_t seq, uint32_t timest
   store_be32(out + kRtpSsrcField, ssrc);
 }
 
-uint16_t media_prefix(const uint8_t *media) { return load_le16(media); }
-
 void write_media_prefix(uint8_t *media, uint16_t len) { store_le16(media, len); }
 
 size_t write_media_buffer(uint8_t *out, const uint8_t *rtp, size_t len) {
   write_media_prefix(out, static_cast<uint16_t>(len < UINT16_MAX ? len : UINT16_MAX));
   std::memcpy(out + kMediaPrefixSize, rtp, len);
   return kMediaPrefixSize + len;
-}
-
-bool media_prefix_fits(const uint8_t *media, int len) {
-  return len >= kMediaPrefixSize && kMediaPrefixSize + media_prefix(media) <= len;
 }
 
 uint16_t media_seq(const uint8_t *media) { return load_be16(media + kMediaSeqOffset); }

@@ -54,7 +54,9 @@
 
 #include <cstddef>
 #include <cstdint>
+
 #include <optional>
+#include "media/byte_order.h"
 
 #include "zv_rsfec.h"
 
@@ -87,7 +89,7 @@ inline constexpr int kMediaPrefixSize = 2;
 inline constexpr int kMediaSeqOffset = kMediaPrefixSize + 2;  // the RTP sequence number
 
 // The length L in the 2-byte little-endian prefix of a media buffer.
-uint16_t media_prefix(const uint8_t *media);
+inline uint16_t media_prefix(const uint8_t *media) { return load_le16(media); }
 
 // Writes the prefix of a media buffer holding an RTP packet of `len` bytes.
 void write_media_prefix(uint8_t *media, uint16_t len);
@@ -100,7 +102,9 @@ size_t write_media_buffer(uint8_t *out, const uint8_t *rtp, size_t len);
 // True when a media buffer of stated length `len` holds its length prefix and
 // the whole RTP packet that the prefix announces (2 + L <= len). A buffer that
 // claims more than it holds is malformed.
-bool media_prefix_fits(const uint8_t *media, int len);
+inline bool media_prefix_fits(const uint8_t *media, int len) {
+  return len >= kMediaPrefixSize && kMediaPrefixSize + media_prefix(media) <= len;
+}
 
 // The RTP sequence number inside a media buffer (its bytes 4-5); the buffer
 // must hold at least 6 bytes.

@@ -120,9 +120,44 @@ gf rs_field_exp(uint16_t m, int i) {
                     : of_gf_2_8_exp[static_cast<size_t>(i) & 255];
 }
 
+namespace {
+
+// The code this thread acquired last, held once more: a session per group
+// asks for the same code group after group, and then takes it without the
+// cache's lock. Only codes that the cache would keep are held.
+struct LastCode {
+  const rs_code *code = nullptr;
+  LastCode() = default;
+  LastCode(const LastCode &) = delete;
+  LastCode &operator=(const LastCode &) = delete;
+  ~LastCode() { rs_code_release(code); }
+};
+thread_local LastCode last_code;
+
+const rs_code *acquire_from_cache(uint16_t m, uint32_t k, uint32_t n);
+
+}  // namespace
+
 const rs_code *rs_code_acquire(uint16_t m, uint32_t k, uint32_t n) {
   // k distinct evaluation points are needed: the field has 2^m.
   if ((m != 4 && m != 8) || k == 0 || k > (1u << m) || n < k) return nullptr;
+  const rs_code *last = last_code.code;
+  if (last != nullptr && last->m == m && last->k == k && last->n == n) {
+    const_cast<rs_code *>(last)->refs.fetch_add(1, std::memory_order_relaxed);
+    return last;
+  }
+  const rs_code *code = acquire_from_cache(m, k, n);
+  if (code != nullptr && matrix_bytes(code) <= kLargestCached) {
+    const_cast<rs_code *>(code)->refs.fetch_add(1, std::memory_order_relaxed);
+    rs_code_release(last);
+    last_code.code = code;
+  }
+  return code;
+}
+
+namespace {
+
+const rs_code *acquire_from_cache(uint16_t m, uint32_t k, uint32_t n) {
   Cache &c = cache();
   {
     const std::lock_guard<std::mutex> lock(c.mutex);
@@ -153,6 +188,8 @@ const rs_code *rs_code_acquire(uint16_t m, uint32_t k, uint32_t n) {
   c.bytes += matrix_bytes(code);
   return code;
 }
+
+}  // namespace
 
 size_t rs_code_cache_bytes() {
   Cache &c = cache();

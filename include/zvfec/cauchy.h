@@ -47,9 +47,10 @@ int cm256_encode(cm256_encoder_params params, cm256_block *originals, void *reco
  * overwritten with one missing original and its Index names that original;
  * originals given are untouched and fecflag is never touched. Returns -1 when
  * a count or BlockBytes is <= 0 (prints "para err"), -2 when k + m > 256, -3
- * when blocks is NULL, -4 when the working memory cannot be allocated, -5 when
- * an index occurs twice or a recovery index is not below k + m (prints "para
- * err"). On failure no block is changed. */
+ * when blocks is NULL, -5 when an index occurs twice or a recovery index is
+ * not below k + m (prints "para err"). On failure no block is changed. The
+ * decoder allocates nothing; -4, once the code for working memory that could
+ * not be allocated, is no longer returned. */
 int zvfec_decode(cm256_encoder_params params, cm256_block *blocks);
 
 /* One group of the grouped recovery-packet scheme. The encoder takes the k

@@ -175,22 +175,35 @@ void session_decode(benchmark::State &state, of_codec_id_t codec, Shape s) {
 
 // ---- the Reed-Solomon engine under codecs 1 and 2, without sessions ----
 
-// Encoding: every repair symbol in passes of up to eight over the sources,
-// the code taken from the process-wide cache once per shape.
+// A shape's GF(2^8) code, taken from the process-wide cache once, and the
+// ESIs of its m repair symbols.
+struct EngineCode {
+  const rs_code *code;
+  std::vector<uint32_t> repair_esi;
+  explicit EngineCode(Shape s)
+      : code(rs_code_acquire(8, static_cast<uint32_t>(s.k), static_cast<uint32_t>(s.k + s.m))) {
+    for (int j = 0; j < s.m; ++j) repair_esi.push_back(static_cast<uint32_t>(s.k + j));
+  }
+  EngineCode(const EngineCode &) = delete;
+  EngineCode &operator=(const EngineCode &) = delete;
+  ~EngineCode() { rs_code_release(code); }
+  // All m repair symbols, in passes of up to eight over the sources.
+  void encode(const gf *const *src, uint8_t *const *repair) const {
+    rs_code_encode(code, src, repair_esi.data(), repair, static_cast<int>(repair_esi.size()),
+                   kSymbol);
+  }
+};
+
 void rs_engine_encode(benchmark::State &state, Shape s) {
   std::mt19937 rng(1);
   Blocks originals(s.k, rng), recovery(s.m, rng);
-  const rs_code *code =
-      rs_code_acquire(8, static_cast<uint32_t>(s.k), static_cast<uint32_t>(s.k + s.m));
-  if (code == nullptr) return state.SkipWithError("no code");
-  std::vector<const gf *> src(originals.ptrs.begin(), originals.ptrs.end());
-  std::vector<uint32_t> esi;
-  for (int j = 0; j < s.m; ++j) esi.push_back(static_cast<uint32_t>(s.k + j));
+  const EngineCode e(s);
+  if (e.code == nullptr) return state.SkipWithError("no code");
+  const std::vector<const gf *> src(originals.ptrs.begin(), originals.ptrs.end());
   for (auto _ : state) {
-    rs_code_encode(code, src.data(), esi.data(), recovery.ptrs.data(), s.m, kSymbol);
+    e.encode(src.data(), recovery.ptrs.data());
     benchmark::ClobberMemory();
   }
-  rs_code_release(code);
   set_rate(state, s.k);
 }
 
@@ -199,13 +212,10 @@ void rs_engine_encode(benchmark::State &state, Shape s) {
 void rs_engine_decode(benchmark::State &state, Shape s) {
   std::mt19937 rng(2);
   Blocks all(s.k + s.m, rng);
-  const rs_code *code =
-      rs_code_acquire(8, static_cast<uint32_t>(s.k), static_cast<uint32_t>(s.k + s.m));
-  if (code == nullptr) return state.SkipWithError("no code");
-  std::vector<const gf *> src(all.ptrs.begin(), all.ptrs.begin() + s.k);
-  std::vector<uint32_t> esi;
-  for (int j = 0; j < s.m; ++j) esi.push_back(static_cast<uint32_t>(s.k + j));
-  rs_code_encode(code, src.data(), esi.data(), all.ptrs.data() + s.k, s.m, kSymbol);
+  const EngineCode e(s);
+  if (e.code == nullptr) return state.SkipWithError("no code");
+  const std::vector<const gf *> src(all.ptrs.begin(), all.ptrs.begin() + s.k);
+  e.encode(src.data(), all.ptrs.data() + s.k);
   const Bytes lost0 = all.data[0];
   std::vector<gf *> pkt(static_cast<size_t>(s.k));
   std::vector<int> index(static_cast<size_t>(s.k));
@@ -214,7 +224,7 @@ void rs_engine_decode(benchmark::State &state, Shape s) {
       index[i] = i < s.m ? s.k + i : i;
       pkt[i] = all.ptrs[index[i]];
     }
-    return rs_decode_in_place(code, pkt.data(), index.data(), kSymbol) == 0;
+    return rs_decode_in_place(e.code, pkt.data(), index.data(), kSymbol) == 0;
   };
   if (!decode() || std::memcmp(pkt[0], lost0.data(), kSymbol) != 0)
     state.SkipWithError("decode check failed");
@@ -223,7 +233,6 @@ void rs_engine_decode(benchmark::State &state, Shape s) {
     if (!decode()) state.SkipWithError("decode failed");
     benchmark::ClobberMemory();
   }
-  rs_code_release(code);
   set_rate(state, s.k);
 }
 

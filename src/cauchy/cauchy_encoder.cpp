@@ -157,13 +157,13 @@ int zvfec_encode_bounded(cm256_encoder_params params, void **originals, const in
                          void **recoveryBlocks) {
   const int check = cm256_check_params(params);
   if (check != 0) return check;
-  if (originals == nullptr || lengths == nullptr || recoveryBlocks == nullptr) return -3;
-  const uint8_t *src[256];
-  uint8_t *out[256];
-  for (int j = 0; j < params.OriginalCount; ++j) src[j] = as_bytes(originals[j]);
-  for (int r = 0; r < params.RecoveryCount; ++r) out[r] = static_cast<uint8_t *>(recoveryBlocks[r]);
-  return zvfec_encode_rows_bounded(params, src, lengths, params.OriginalCount, params.RecoveryCount,
-                                   out);
+  if (lengths == nullptr) return -3;
+  if (originals != nullptr) {
+    for (int j = 0; j < params.OriginalCount; ++j) {
+      if (lengths[j] < 0 || lengths[j] > params.BlockBytes) return -1;
+    }
+  }
+  return encode_pointers(params, originals, lengths, recoveryBlocks);
 }
 
 extern "C" {

@@ -228,11 +228,6 @@ void gf256_muladd_mem(void *vz, uint8_t y, const void *vx, int bytes) {
 void gf256_dot_mem(uint8_t *const *out, int rows, const uint8_t *const *src, const int *lengths,
                    int count, const uint8_t *coeff, int bytes, bool accumulate) {
   if (bytes <= 0 || rows <= 0) return;
-  if (std::all_of(lengths, lengths + count, [bytes](int n) { return n >= bytes; })) {
-    gf_region_dot(out, rows, src, count, GF256MulConst, coeff, static_cast<size_t>(bytes),
-                  accumulate);
-    return;
-  }
   size_t len[256];
   for (int j = 0; j < count; ++j) len[j] = lengths[j] > 0 ? static_cast<size_t>(lengths[j]) : 0;
   for (int r0 = 0; r0 < rows; r0 += kGfDotRows) {

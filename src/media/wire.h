@@ -54,10 +54,9 @@
 
 #include <cstddef>
 #include <cstdint>
-
 #include <optional>
-#include "media/byte_order.h"
 
+#include "media/byte_order.h"
 #include "zv_rsfec.h"
 
 namespace zv {

@@ -122,41 +122,6 @@ gf rs_field_exp(uint16_t m, int i) {
 
 namespace {
 
-// The code this thread acquired last, held once more: a session per group
-// asks for the same code group after group, and then takes it without the
-// cache's lock. Only codes that the cache would keep are held.
-struct LastCode {
-  const rs_code *code = nullptr;
-  LastCode() = default;
-  LastCode(const LastCode &) = delete;
-  LastCode &operator=(const LastCode &) = delete;
-  ~LastCode() { rs_code_release(code); }
-};
-thread_local LastCode last_code;
-
-const rs_code *acquire_from_cache(uint16_t m, uint32_t k, uint32_t n);
-
-}  // namespace
-
-const rs_code *rs_code_acquire(uint16_t m, uint32_t k, uint32_t n) {
-  // k distinct evaluation points are needed: the field has 2^m.
-  if ((m != 4 && m != 8) || k == 0 || k > (1u << m) || n < k) return nullptr;
-  const rs_code *last = last_code.code;
-  if (last != nullptr && last->m == m && last->k == k && last->n == n) {
-    const_cast<rs_code *>(last)->refs.fetch_add(1, std::memory_order_relaxed);
-    return last;
-  }
-  const rs_code *code = acquire_from_cache(m, k, n);
-  if (code != nullptr && matrix_bytes(code) <= kLargestCached) {
-    const_cast<rs_code *>(code)->refs.fetch_add(1, std::memory_order_relaxed);
-    rs_code_release(last);
-    last_code.code = code;
-  }
-  return code;
-}
-
-namespace {
-
 const rs_code *acquire_from_cache(uint16_t m, uint32_t k, uint32_t n) {
   Cache &c = cache();
   {
@@ -189,7 +154,36 @@ const rs_code *acquire_from_cache(uint16_t m, uint32_t k, uint32_t n) {
   return code;
 }
 
+// The code this thread acquired last, held once more: a session per group
+// asks for the same code group after group, and then takes it without the
+// cache's lock. Only codes that the cache would keep are held.
+struct LastCode {
+  const rs_code *code = nullptr;
+  LastCode() = default;
+  LastCode(const LastCode &) = delete;
+  LastCode &operator=(const LastCode &) = delete;
+  ~LastCode() { rs_code_release(code); }
+};
+thread_local LastCode last_code;
+
 }  // namespace
+
+const rs_code *rs_code_acquire(uint16_t m, uint32_t k, uint32_t n) {
+  // k distinct evaluation points are needed: the field has 2^m.
+  if ((m != 4 && m != 8) || k == 0 || k > (1u << m) || n < k) return nullptr;
+  const rs_code *last = last_code.code;
+  if (last != nullptr && last->m == m && last->k == k && last->n == n) {
+    const_cast<rs_code *>(last)->refs.fetch_add(1, std::memory_order_relaxed);
+    return last;
+  }
+  const rs_code *code = acquire_from_cache(m, k, n);
+  if (code != nullptr && matrix_bytes(code) <= kLargestCached) {
+    const_cast<rs_code *>(code)->refs.fetch_add(1, std::memory_order_relaxed);
+    rs_code_release(last);
+    last_code.code = code;
+  }
+  return code;
+}
 
 size_t rs_code_cache_bytes() {
   Cache &c = cache();
@@ -395,7 +389,6 @@ rs_decode_plan::result rs_decode_plan::prepare(const rs_code *code, const gf *co
     if (src[i] == nullptr) missing_[at++] = i;
   const gf *repair_rows[kRsMaxSourceSymbols];
   for (size_t a = 0; a < ee; ++a) {
-    repair_esi_[a] = repair_esi[a];
     repair_[a] = repair[a];
     // Row a of the system: the coefficients of the missing sources in repair
     // symbol a.

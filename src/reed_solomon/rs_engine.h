@@ -106,9 +106,8 @@ class rs_decode_plan {
   const rs_code *code_ = nullptr;
   size_t len_ = 0;
   int e_ = 0;
-  uint32_t missing_[kRsMaxSourceSymbols];     // e missing source ESIs, ascending
-  uint32_t repair_esi_[kRsMaxSourceSymbols];  // e repair ESIs used
-  const gf *repair_[kRsMaxSourceSymbols];     // and their symbols
+  uint32_t missing_[kRsMaxSourceSymbols];  // e missing source ESIs, ascending
+  const gf *repair_[kRsMaxSourceSymbols];  // e repair symbols used
   gf small_inverse_[kSmall * kSmall];
   gf *inverse_ = nullptr;  // e x e: small_inverse_ or from the heap
   // e x k: row b rebuilds missing source b, column a < e over repair symbol

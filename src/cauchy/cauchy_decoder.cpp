@@ -4,17 +4,7 @@
 // costs the encoder's multiply-accumulates and stores no matrix. Each pass
 // over the received blocks restores up to eight missing originals, each
 // written over a recovery block that the pass itself reads; after it, the
-// originals it restored count as received and the rest form a smaller system
-// of the same kind.
-//
-// With recovery points X, missing points Y and received points Z (x_0 = k,
-// c(t) = t + x_0, a(t) = prod over X of (t + x), b(t) = prod over Y of
-// (t + y), a' and b' the same products without the factor that vanishes),
-// missing original y_i is
-//   F_i * (sum over x in X of W(x) / (x + y_i) * R_x
-//          + sum over z in Z of W(z) / (z + y_i) * O_z)
-// with F_i = a(y_i) / (b'(y_i) c(y_i)), W(x) = b(x) / a'(x) and
-// W(z) = b(z) c(z) / a(z). Products are sums of logarithms.
+// originals it restored count as received.
 #include "cauchy/cauchy_decoder.h"
 
 #include <algorithm>
@@ -24,6 +14,7 @@
 #include "cauchy/cauchy_bounded.h"
 #include "cauchy/cauchy_encoder.h"
 #include "cauchy/gf256.h"
+#include "gf/gf_cauchy_solve.h"
 #include "gf/gf_kernels.h"
 #include "session/diag.h"
 #include "zvfec/codec_session.h"
@@ -31,12 +22,6 @@
 namespace {
 
 uint8_t *block_bytes(const cm256_block *b) { return static_cast<uint8_t *>(b->Block); }
-
-// At most this many missing originals: no more than k, no more than m.
-constexpr int kMaxMissing = 128;
-// Sums of at most kMaxMissing logarithms (each at most 255) stay below this
-// multiple of 255, so that adding it keeps a difference of them positive.
-constexpr unsigned kLogSumBound = kMaxMissing * 255;
 
 }  // namespace
 
@@ -47,28 +32,27 @@ bool CM256Decoder::Initialize(const cm256_encoder_params &params, cm256_block *b
   RecoveryCount = 0;
   const int k = params.OriginalCount;
   const int n = k + params.RecoveryCount;
-  std::memset(ErasuresIndices, 0, static_cast<size_t>(k));
-  uint64_t recoverySeen[4] = {};  // one bit per block index
+  // One bit per block index seen. A repeated index (an original twice, or a
+  // recovery block twice, which makes the sub-matrix singular) and a recovery
+  // index beyond k + m (never produced by the encoder) would decode to wrong
+  // data reported as success.
+  uint64_t seen[4] = {};
   for (int i = 0; i < k; ++i) {
     const int index = blocks[i].Index;
+    const uint64_t bit = uint64_t{1} << (index & 63);
+    if (index >= n || (seen[index >> 6] & bit) != 0) return false;
+    seen[index >> 6] |= bit;
     if (index < k) {
-      if (ErasuresIndices[index] != 0) return false;
-      ErasuresIndices[index] = 1;
       OriginalBytes[OriginalCount] = lengths != nullptr ? lengths[i] : params.BlockBytes;
       Original[OriginalCount++] = &blocks[i];
     } else {
-      // A repeated recovery index makes the sub-matrix singular and one beyond
-      // k + m was never produced by the encoder: either would decode to wrong
-      // data reported as success.
-      const uint64_t bit = uint64_t{1} << (index & 63);
-      if (index >= n || (recoverySeen[index >> 6] & bit) != 0) return false;
-      recoverySeen[index >> 6] |= bit;
       Recovery[RecoveryCount++] = &blocks[i];
     }
   }
   int written = 0;
   for (int index = 0; index < k && written < RecoveryCount; ++index) {
-    if (ErasuresIndices[index] == 0) ErasuresIndices[written++] = static_cast<uint8_t>(index);
+    if ((seen[index >> 6] >> (index & 63) & 1) == 0)
+      ErasuresIndices[written++] = static_cast<uint8_t>(index);
   }
   return true;
 }
@@ -96,89 +80,50 @@ void CM256Decoder::Decode() {
   const int N = RecoveryCount;
   const int bb = Params.BlockBytes;
   const unsigned x_0 = static_cast<unsigned>(Params.OriginalCount);
-  // Logarithms of nonzero elements are 1 .. 255 (1 has 255), so that sums of
-  // them are reduced once; the exp table serves any logarithm below 510.
-  const uint16_t *log = GF256Ctx.GF256_LOG_TABLE;
-  const uint8_t *exp = GF256Ctx.GF256_EXP_TABLE;
-  // Every point of the group has a slot: recovery block j in slot j, missing
-  // original i (restored into recovery block i) in slot N + i, received
-  // original o in slot 2N + o; N + k <= 256 slots.
-  const int slots = 2 * N + OriginalCount;
-  uint8_t point[256];
+  // Recovery block x is the sum over the originals t of (t + x_0) / (x + t)
+  // times O_t: a Cauchy code with sigma(t) = t + x_0 and rho = 1. Missing
+  // original i is restored into recovery block i.
+  const gf_solve_field field =
+      gf_solve_field_14d(GF256Ctx.GF256_MUL_TABLE, GF256Ctx.GF256_DIV_TABLE);
+  const uint8_t *log = field.log;
+  uint8_t point[256], offset[256];
   for (int j = 0; j < N; ++j) {
     point[j] = Recovery[j]->Index;
+    offset[j] = 0;
     point[N + j] = ErasuresIndices[j];
+    offset[N + j] = log[point[N + j] ^ x_0];
   }
-  for (int o = 0; o < OriginalCount; ++o) point[2 * N + o] = Original[o]->Index;
-  // Logarithms of a and b at each slot's point for each pass: over the
-  // recovery points and missing points from the pass's first on and without
-  // the slot's own factor (taken in as the logarithm of 0, then taken out),
-  // built from the last pass back.
-  const int passes = (N + kGfDotRows - 1) / kGfDotRows;
-  uint16_t log_a[kMaxMissing / kGfDotRows][256];
-  uint16_t log_b[kMaxMissing / kGfDotRows][256];
-  for (int p = passes - 1; p >= 0; --p) {
-    const int first = p * kGfDotRows;
-    const int end = std::min(N, first + kGfDotRows);
-    const bool last = p == passes - 1;
-    // Both sums in one word: a in the low half, b in the high half (each
-    // stays below 2^16).
-    for (int s = 0; s < slots; ++s) {
-      const unsigned t = point[s];
-      uint32_t sums = last ? 0 : log_a[p + 1][s] | uint32_t{log_b[p + 1][s]} << 16;
-      for (int j = first; j < end; ++j)
-        sums += log[t ^ point[j]] | uint32_t{log[t ^ point[N + j]]} << 16;
-      log_a[p][s] = static_cast<uint16_t>(sums);
-      log_b[p][s] = static_cast<uint16_t>(sums >> 16);
-    }
-    for (int j = first; j < end; ++j) {
-      log_a[p][j] = static_cast<uint16_t>(log_a[p][j] - log[0]);
-      log_b[p][N + j] = static_cast<uint16_t>(log_b[p][N + j] - log[0]);
-    }
+  for (int o = 0; o < OriginalCount; ++o) {
+    point[2 * N + o] = Original[o]->Index;
+    offset[2 * N + o] = log[point[2 * N + o] ^ x_0];
   }
+  gf_cauchy_solve solve;
+  solve.prepare(field, N, OriginalCount, point, offset);
 
+  // Pass p's sources in the solve's order: the recovery blocks not yet
+  // overwritten, the originals restored so far, the received originals.
   const uint8_t *src[256];
   int lengths[256];
-  uint8_t src_point[256];
-  unsigned log_w[256];
-  uint8_t coeff[kGfDotRows * 256];
-  uint8_t *out[kGfDotRows];
-  for (int p = 0; p < passes; ++p) {
-    const int first = p * kGfDotRows;
-    const int rows = std::min(kGfDotRows, N - first);
-    const uint16_t *la = log_a[p];
-    const uint16_t *lb = log_b[p];
-    // The sources, k of them, each with the logarithm of its W: the recovery
-    // blocks not yet overwritten, the originals restored so far, the
-    // received originals.
+  uint8_t coeff[gf_cauchy_solve::kRowsPerPass * 256];
+  uint8_t *out[gf_cauchy_solve::kRowsPerPass];
+  for (int p = 0; p < solve.passes(); ++p) {
+    const int first = p * gf_cauchy_solve::kRowsPerPass;
+    const int rows = std::min(gf_cauchy_solve::kRowsPerPass, N - first);
     int count = 0;
-    for (int s = first; s < N; ++s) {
-      src[count] = block_bytes(Recovery[s]);
-      lengths[count] = bb;
-      src_point[count] = point[s];
-      log_w[count++] = (lb[s] + kLogSumBound - la[s]) % 255;
+    for (int j = first; j < N; ++j) {
+      src[count] = block_bytes(Recovery[j]);
+      lengths[count++] = bb;
     }
-    auto add_original = [&](int s, const uint8_t *data, int length) {
-      src[count] = data;
-      lengths[count] = length;
-      src_point[count] = point[s];
-      log_w[count++] = (lb[s] + log[point[s] ^ x_0] + kLogSumBound - la[s]) % 255;
-    };
-    for (int i = 0; i < first; ++i) add_original(N + i, block_bytes(Recovery[i]), bb);
-    for (int o = 0; o < OriginalCount; ++o)
-      add_original(2 * N + o, block_bytes(Original[o]), OriginalBytes[o]);
-    for (int r = 0; r < rows; ++r) {
-      const int s = N + first + r;
-      const unsigned y = point[s];
-      const unsigned log_f = (la[s] + kLogSumBound + 255 - lb[s] - log[y ^ x_0]) % 255;
-      uint8_t *row = coeff + r * count;
-      for (int c = 0; c < count; ++c) {
-        unsigned fw = log_f + log_w[c];
-        if (fw >= 255) fw -= 255;
-        row[c] = exp[fw + 255 - log[src_point[c] ^ y]];
-      }
-      out[r] = block_bytes(Recovery[first + r]);
+    for (int i = 0; i < first; ++i) {
+      src[count] = block_bytes(Recovery[i]);
+      lengths[count++] = bb;
     }
+    for (int o = 0; o < OriginalCount; ++o) {
+      src[count] = block_bytes(Original[o]);
+      lengths[count++] = OriginalBytes[o];
+    }
+    solve.coefficients(p, first, first + rows, coeff);
+    for (int r = 0; r < rows; ++r) out[r] = block_bytes(Recovery[first + r]);
     // Each output is one of the sources: the kernels read a column of every
     // source before they write it.
     gf256_dot_mem(out, rows, src, lengths, count, coeff, bb, false);

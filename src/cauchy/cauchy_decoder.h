@@ -11,8 +11,7 @@ struct CM256Decoder {
   int RecoveryCount;           // N, also the number of missing originals
   cm256_block *Original[256];  // received originals, input order
   int OriginalCount;
-  // First a received-mark per original index, then, compacted, the missing
-  // original indices in ascending order.
+  // The missing original indices in ascending order (N of them).
   uint8_t ErasuresIndices[256];
   int OriginalBytes[256];  // readable bytes of Original[i]; the rest count as zero
 

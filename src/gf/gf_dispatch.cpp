@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gf/gf_cauchy_solve.h"
 #include "gf/gf_kernels.h"
 
 #if defined(ZVFEC_GF_X86_KERNELS)
@@ -177,6 +178,43 @@ bool dot_agrees(const gf_kernel_set &k, const CheckConstants &cs) {
   return true;
 }
 
+// The field operations of the closed-form solve, in both fields that use it:
+// a ragged count of elements, up to eight factors, more rows than one batch.
+bool cauchy_agrees(const gf_kernel_set &k) {
+  if (k.cauchy_weights == nullptr || k.cauchy_rows == nullptr)
+    return k.cauchy_weights == nullptr && k.cauchy_rows == nullptr;
+  constexpr size_t kElements = 70;
+  constexpr int kRows = 9;
+  constexpr size_t kRoom = kRows * kElements + 64;  // guard bytes behind
+  const gf_field_map maps[] = {gf_solve_field_11d().map, gf_solve_field_14d(nullptr, nullptr).map};
+  for (const gf_field_map &map : maps) {
+    uint8_t x[kElements], scale[kElements], f[16], y[16];
+    fill_pattern(x, kElements, 11);
+    fill_pattern(scale, kElements, 12);
+    fill_pattern(f, sizeof f, 13);
+    // Row points apart from every element point.
+    for (int i = 0; i < kRows; ++i) y[i] = static_cast<uint8_t>(i);
+    for (uint8_t &point : x) point = static_cast<uint8_t>(point | 0x10);
+    for (const int m : {1, 5, 8}) {
+      uint8_t want[3][kRoom], got[3][kRoom];
+      fill_pattern(&want[0][0], sizeof want, 14 + static_cast<uint32_t>(m));
+      std::memcpy(got, want, sizeof want);
+      // fy and fx are points of x, so that some factors are 0.
+      gf_cauchy_weights_reference(want[0], want[1], want[2], x, scale, kElements, x + 1, x + 20, m,
+                                  &map);
+      k.cauchy_weights(got[0], got[1], got[2], x, scale, kElements, x + 1, x + 20, m, &map);
+      if (std::memcmp(want, got, sizeof want) != 0) return false;
+    }
+    uint8_t want[kRoom], got[kRoom];
+    fill_pattern(want, kRoom, 15);
+    std::memcpy(got, want, kRoom);
+    gf_cauchy_rows_reference(want, kRows, scale, x + 16, kElements - 16, y, f, &map);
+    k.cauchy_rows(got, kRows, scale, x + 16, kElements - 16, y, f, &map);
+    if (std::memcmp(want, got, kRoom) != 0) return false;
+  }
+  return true;
+}
+
 // ---- the set in use ----
 
 // The cap named by ZVFEC_GF_KERNELS: the index of the best vector set allowed,
@@ -214,7 +252,7 @@ int gf_available_kernel_sets(const gf_kernel_set **out, int max) {
 
 bool gf_kernels_agree_with_reference(const gf_kernel_set &k) {
   static const CheckConstants constants;
-  return xor_agrees(k) && mul_agrees(k, constants) && dot_agrees(k, constants);
+  return xor_agrees(k) && mul_agrees(k, constants) && dot_agrees(k, constants) && cauchy_agrees(k);
 }
 
 const gf_kernel_set &gf_choose_kernels(const gf_kernel_set *const *candidates, int count) {

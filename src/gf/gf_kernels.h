@@ -18,6 +18,13 @@
 
 inline constexpr int kGfDotRows = 8;  // rows per pass of a dot kernel
 
+// A GF(2^8) field by its isomorphism onto the field of x^8 + x^4 + x^3 + x + 1,
+// where the GFNI instructions multiply and invert: the GF(2) affine matrices
+// (in the form of gf_mul_const::affine) of the map there and of the map back.
+struct gf_field_map {
+  uint64_t to, from;
+};
+
 // One implementation of every operation. Each covers the whole region and
 // touches no byte outside it.
 struct gf_kernel_set {
@@ -33,7 +40,28 @@ struct gf_kernel_set {
   // every source's bytes are read before the output's same bytes are written.
   void (*dot)(uint8_t *const *out, int rows, const uint8_t *const *src, int count,
               const gf_mul_const *field, const uint8_t *coeff, size_t bytes, bool accumulate);
+  // Element-wise arithmetic in the field that `map` describes, for the
+  // closed-form solve of Cauchy codes; null where the set has no field
+  // instructions (the solve then works from tables). Over u < n, with a
+  // factor of 0 taken as 1 and m <= 8:
+  //   num[u] *= prod over j < m of (x[u] + fy[j]),
+  //   den[u] *= prod over j < m of (x[u] + fx[j]),
+  //   w[u] = num[u] * scale[u] / den[u].
+  void (*cauchy_weights)(uint8_t *w, uint8_t *num, uint8_t *den, const uint8_t *x,
+                         const uint8_t *scale, size_t n, const uint8_t *fy, const uint8_t *fx,
+                         int m, const gf_field_map *map);
+  // out[i * n + s] = f[i] * w[s] / (x[s] + y[i]) for i < rows and s < n, where
+  // no x[s] equals a y[i].
+  void (*cauchy_rows)(uint8_t *out, int rows, const uint8_t *w, const uint8_t *x, size_t n,
+                      const uint8_t *y, const uint8_t *f, const gf_field_map *map);
 };
+
+// The definitions of the two field operations above, element by element.
+void gf_cauchy_weights_reference(uint8_t *w, uint8_t *num, uint8_t *den, const uint8_t *x,
+                                 const uint8_t *scale, size_t n, const uint8_t *fy,
+                                 const uint8_t *fx, int m, const gf_field_map *map);
+void gf_cauchy_rows_reference(uint8_t *out, int rows, const uint8_t *w, const uint8_t *x, size_t n,
+                              const uint8_t *y, const uint8_t *f, const gf_field_map *map);
 
 // The plain reference.
 const gf_kernel_set &gf_kernels_scalar();

@@ -21,6 +21,23 @@ struct Avx512Gfni : Zmm {
     __asm__("" : "+v"(m));
     return _mm512_gf2p8affine_epi64_epi8(v, m, 0);
   }
+  static reg broadcast(uint8_t b) { return _mm512_set1_epi8(static_cast<char>(b)); }
+  // Matrices stay in registers for the reason given above.
+  static reg matrix_of(uint64_t matrix) {
+    reg m = _mm512_set1_epi64(static_cast<long long>(matrix));
+    __asm__("" : "+v"(m));
+    return m;
+  }
+  static reg affine(reg v, uint64_t matrix) {
+    return _mm512_gf2p8affine_epi64_epi8(v, matrix_of(matrix), 0);
+  }
+  static reg affine_inverse(reg v, uint64_t matrix) {
+    return _mm512_gf2p8affineinv_epi64_epi8(v, matrix_of(matrix), 0);
+  }
+  static reg field_mul(reg a, reg b) { return _mm512_gf2p8mul_epi8(a, b); }
+  static reg one_for_zero(reg v) {
+    return _mm512_mask_mov_epi8(v, _mm512_testn_epi8_mask(v, v), _mm512_set1_epi8(1));
+  }
 };
 
 }  // namespace

@@ -182,9 +182,73 @@ void dot(uint8_t *const *out, int rows, const uint8_t *const *src, int count,
   }
 }
 
+// Sets whose traits multiply and invert in the field of x^8 + x^4 + x^3 + x + 1:
+//   static reg broadcast(uint8_t), affine(reg, uint64_t matrix),
+//     affine_inverse(reg, uint64_t matrix)  (matrix times the inverse, 0 for 0),
+//     field_mul(reg, reg), one_for_zero(reg);
+template <class V>
+concept FieldTraits = requires(typename V::reg r, uint64_t m) {
+  V::field_mul(r, r);
+  V::affine_inverse(r, m);
+};
+
+constexpr uint64_t kIdentityMatrix = 0x0102040810204080;
+
+template <class V>
+void cauchy_weights(uint8_t *w, uint8_t *num, uint8_t *den, const uint8_t *x, const uint8_t *scale,
+                    size_t n, const uint8_t *fy, const uint8_t *fx, int m,
+                    const gf_field_map *map) {
+  // The factors' points, mapped once and broadcast.
+  typename V::reg y_in[kGfDotRows], x_in[kGfDotRows];
+  for (int j = 0; j < m; ++j) {
+    y_in[j] = V::affine(V::broadcast(fy[j]), map->to);
+    x_in[j] = V::affine(V::broadcast(fx[j]), map->to);
+  }
+  over_region<V>(n, [&](size_t i, size_t len) ZV_GF_LAMBDA_INLINE {
+    const typename V::reg t = V::affine(load_n<V>(x + i, len), map->to);
+    typename V::reg a = V::affine(load_n<V>(num + i, len), map->to);
+    typename V::reg b = V::affine(load_n<V>(den + i, len), map->to);
+    for (int j = 0; j < m; ++j) {
+      a = V::field_mul(a, V::one_for_zero(V::bxor(t, y_in[j])));
+      b = V::field_mul(b, V::one_for_zero(V::bxor(t, x_in[j])));
+    }
+    store_n<V>(num + i, len, V::affine(a, map->from));
+    store_n<V>(den + i, len, V::affine(b, map->from));
+    const typename V::reg scaled = V::field_mul(a, V::affine(load_n<V>(scale + i, len), map->to));
+    const typename V::reg quotient = V::field_mul(scaled, V::affine_inverse(b, kIdentityMatrix));
+    store_n<V>(w + i, len, V::affine(quotient, map->from));
+  });
+}
+
+template <class V>
+void cauchy_rows(uint8_t *out, int rows, const uint8_t *w, const uint8_t *x, size_t n,
+                 const uint8_t *y, const uint8_t *f, const gf_field_map *map) {
+  for (int r0 = 0; r0 < rows; r0 += kGfDotRows) {
+    const int batch = rows - r0 < kGfDotRows ? rows - r0 : kGfDotRows;
+    typename V::reg y_in[kGfDotRows], f_in[kGfDotRows];
+    for (int r = 0; r < batch; ++r) {
+      y_in[r] = V::affine(V::broadcast(y[r0 + r]), map->to);
+      f_in[r] = V::affine(V::broadcast(f[r0 + r]), map->to);
+    }
+    over_region<V>(n, [&](size_t i, size_t len) ZV_GF_LAMBDA_INLINE {
+      const typename V::reg t = V::affine(load_n<V>(x + i, len), map->to);
+      const typename V::reg weight = V::affine(load_n<V>(w + i, len), map->to);
+      for (int r = 0; r < batch; ++r) {
+        const typename V::reg inverse = V::affine_inverse(V::bxor(t, y_in[r]), kIdentityMatrix);
+        const typename V::reg c = V::field_mul(V::field_mul(weight, inverse), f_in[r]);
+        store_n<V>(out + (r0 + r) * n + i, len, V::affine(c, map->from));
+      }
+    });
+  }
+}
+
 template <class V>
 constexpr gf_kernel_set kernel_set(const char *name) {
-  return {name, xor_sum<V>, mul<V>, dot<V>};
+  if constexpr (FieldTraits<V>) {
+    return {name, xor_sum<V>, mul<V>, dot<V>, cauchy_weights<V>, cauchy_rows<V>};
+  } else {
+    return {name, xor_sum<V>, mul<V>, dot<V>, nullptr, nullptr};
+  }
 }
 
 }  // namespace gf_impl

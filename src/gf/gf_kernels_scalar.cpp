@@ -1,5 +1,6 @@
 // The scalar set: the plain reference that every vector set must match byte
 // for byte, and the set in use where no vector set runs or passes its check.
+#include <bit>
 #include <cstring>
 
 #include "gf/gf_kernels.h"
@@ -60,8 +61,62 @@ void dot_scalar(uint8_t *const *out, int rows, const uint8_t *const *src, int co
   }
 }
 
-constexpr gf_kernel_set kScalar{"scalar", xor_sum_scalar, mul_scalar, dot_scalar};
+constexpr gf_kernel_set kScalar{"scalar", xor_sum_scalar, mul_scalar, dot_scalar, nullptr, nullptr};
+
+// The field arithmetic of the references, through the map and the definition
+// of the product there.
+uint8_t apply_affine(uint64_t matrix, uint8_t x) {
+  unsigned out = 0;
+  for (int i = 0; i < 8; ++i) {
+    const auto row = static_cast<unsigned>(matrix >> ((7 - i) * 8)) & 0xFFu;
+    out |= static_cast<unsigned>(std::popcount(row & x) & 1) << i;
+  }
+  return static_cast<uint8_t>(out);
+}
+
+struct MappedField {
+  const gf_field_map &map;
+  uint8_t mul(uint8_t a, uint8_t b) const {
+    return apply_affine(map.from,
+                        gf_slow_mul(apply_affine(map.to, a), apply_affine(map.to, b), 0x11B, 8));
+  }
+  uint8_t inv(uint8_t a) const {
+    // a^254 = a^2 * a^4 * ... * a^128
+    uint8_t r = 1;
+    for (int i = 1; i < 8; ++i) {
+      a = mul(a, a);
+      r = mul(r, a);
+    }
+    return r;
+  }
+};
+
+uint8_t nonzero(uint8_t v) { return v != 0 ? v : uint8_t{1}; }
 
 }  // namespace
+
+void gf_cauchy_weights_reference(uint8_t *w, uint8_t *num, uint8_t *den, const uint8_t *x,
+                                 const uint8_t *scale, size_t n, const uint8_t *fy,
+                                 const uint8_t *fx, int m, const gf_field_map *map) {
+  const MappedField f{*map};
+  for (size_t u = 0; u < n; ++u) {
+    for (int j = 0; j < m; ++j) {
+      num[u] = f.mul(num[u], nonzero(static_cast<uint8_t>(x[u] ^ fy[j])));
+      den[u] = f.mul(den[u], nonzero(static_cast<uint8_t>(x[u] ^ fx[j])));
+    }
+    w[u] = f.mul(f.mul(num[u], scale[u]), f.inv(den[u]));
+  }
+}
+
+void gf_cauchy_rows_reference(uint8_t *out, int rows, const uint8_t *w, const uint8_t *x, size_t n,
+                              const uint8_t *y, const uint8_t *f, const gf_field_map *map) {
+  const MappedField field{*map};
+  for (int i = 0; i < rows; ++i) {
+    for (size_t s = 0; s < n; ++s) {
+      out[i * n + s] =
+          field.mul(f[i], field.mul(w[s], field.inv(static_cast<uint8_t>(x[s] ^ y[i]))));
+    }
+  }
+}
 
 const gf_kernel_set &gf_kernels_scalar() { return kScalar; }

@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "gf/gf_cauchy_solve.h"
 #include "gf/gf_tables.h"
 #include "zvfec/codec_session.h"
 
@@ -54,24 +55,47 @@ gf *build_matrix(uint16_t m, uint32_t k, uint32_t n) {
   return matrix.release();
 }
 
+// The point of ESI e below 256 in GF(2^8).
+uint8_t solve_point(uint32_t esi) { return esi == 0 ? 0 : of_gf_2_8_exp[esi - 1]; }
+
+// The logarithms of the scales 1 / A'(t) of the sources and 1 / A(q) of the
+// repair symbols, for the ESIs below 256 of a GF(2^8) code.
+uint8_t *build_log_scale(uint32_t k, uint32_t n) {
+  const uint32_t count = std::min<uint32_t>(n, 256);
+  auto *scale = static_cast<uint8_t *>(of_malloc(count));
+  if (scale == nullptr) return nullptr;
+  const uint8_t *log = gf_solve_field_11d().log;  // log[0] counts as 0
+  for (uint32_t e = 0; e < count; ++e) {
+    const unsigned u = solve_point(e);
+    unsigned sum = 0;
+    for (uint32_t t = 0; t < k; ++t) sum += log[u ^ solve_point(t)];
+    scale[e] = static_cast<uint8_t>((255 - sum % 255) % 255);
+  }
+  return scale;
+}
+
 rs_code *new_code(uint16_t m, uint32_t k, uint32_t n) {
-  gf *matrix = build_matrix(m, k, n);
-  if (matrix == nullptr) return nullptr;
+  Owned<gf> matrix(0);
+  matrix.p = build_matrix(m, k, n);
+  Owned<uint8_t> log_scale(0);
+  if (!is_gf16(m)) log_scale.p = build_log_scale(k, n);
   auto *code = static_cast<rs_code *>(of_malloc(sizeof(rs_code)));
-  if (code == nullptr) {
-    of_free(matrix);
+  if (matrix.p == nullptr || (!is_gf16(m) && log_scale.p == nullptr) || code == nullptr) {
+    of_free(code);
     return nullptr;
   }
   code->m = m;
   code->k = k;
   code->n = n;
-  code->matrix = matrix;
+  code->matrix = matrix.release();
+  code->log_scale = log_scale.release();
   new (&code->refs) std::atomic<int>(1);
   return code;
 }
 
 void free_code(const rs_code *code) {
   of_free(code->matrix);
+  of_free(code->log_scale);
   of_free(const_cast<rs_code *>(code));
 }
 
@@ -379,17 +403,26 @@ rs_decode_plan::result rs_decode_plan::prepare(const rs_code *code, const gf *co
   if (e == 0) return kOk;
   if (offered < e) return kTooFew;
   const size_t ee = static_cast<size_t>(e);
+  for (uint32_t i = 0, at = 0; i < k; ++i)
+    if (src[i] == nullptr) missing_[at++] = i;
+  for (int a = 0; a < e; ++a) repair_[a] = repair[a];
+  // The closed form serves while every point is distinct.
+  bool closed_form = code->log_scale != nullptr;
+  for (int a = 0; a < e && closed_form; ++a) closed_form = repair_esi[a] < 256;
+  if (closed_form) {
+    coeff_ = e <= kBatch ? small_coeff_ : static_cast<gf *>(of_malloc(ee * k));
+    if (e > kBatch) work_ = static_cast<gf *>(of_malloc(len != 0 ? (ee - kBatch) * len : 1));
+    if (coeff_ == nullptr || (e > kBatch && work_ == nullptr)) return kNoMemory;
+    return solve(repair_esi, src) ? kOk : kSingular;
+  }
   inverse_ = e <= kSmall ? small_inverse_ : static_cast<gf *>(of_malloc(ee * ee));
   // Large systems take the coefficients and the scratch area in one block.
   coeff_ = e <= kBatch ? small_coeff_ : static_cast<gf *>(of_malloc(2 * ee * k));
   if (e > kBatch) work_ = static_cast<gf *>(of_malloc(len != 0 ? (ee - kBatch) * len : 1));
   if (inverse_ == nullptr || coeff_ == nullptr || (e > kBatch && work_ == nullptr))
     return kNoMemory;
-  for (uint32_t i = 0, at = 0; i < k; ++i)
-    if (src[i] == nullptr) missing_[at++] = i;
   const gf *repair_rows[kRsMaxSourceSymbols];
   for (size_t a = 0; a < ee; ++a) {
-    repair_[a] = repair[a];
     // Row a of the system: the coefficients of the missing sources in repair
     // symbol a.
     repair_rows[a] = code->matrix + size_t{repair_esi[a]} * k;
@@ -420,6 +453,37 @@ rs_decode_plan::result rs_decode_plan::prepare(const rs_code *code, const gf *co
   return kOk;
 }
 
+bool rs_decode_plan::solve(const uint32_t *repair_esi, const gf *const *src) {
+  const uint32_t k = code_->k;
+  const int e = e_;
+  // The repair points, the missing source points, the received ones.
+  uint8_t point[256], offset[256];
+  uint64_t seen[4] = {};
+  for (int a = 0; a < e; ++a) {
+    const uint32_t esi = repair_esi[a];
+    const uint64_t bit = uint64_t{1} << (esi & 63);
+    // A repair symbol given twice leaves the system short of an equation.
+    if ((seen[esi >> 6] & bit) != 0) return false;
+    seen[esi >> 6] |= bit;
+    point[a] = solve_point(esi);
+    offset[a] = code_->log_scale[esi];
+  }
+  int at = e;
+  for (int b = 0; b < e; ++b, ++at) {
+    point[at] = solve_point(missing_[b]);
+    offset[at] = code_->log_scale[missing_[b]];
+  }
+  for (uint32_t i = 0; i < k; ++i) {
+    if (src[i] == nullptr) continue;
+    point[at] = solve_point(i);
+    offset[at++] = code_->log_scale[i];
+  }
+  gf_cauchy_solve solve;
+  solve.prepare(gf_solve_field_11d(), e, static_cast<int>(k) - e, point, offset);
+  solve.coefficients(0, 0, e, coeff_);
+  return true;
+}
+
 void rs_decode_plan::run(const gf *const *src, gf *const *out) {
   if (e_ == 0) return;
   const uint32_t k = code_->k;
@@ -446,11 +510,15 @@ void rs_decode_plan::run(const gf *const *src, gf *const *out) {
   gf *rows[kBatch];
   for (int t0 = 0; t0 < targets;) {
     const int end = t0 < direct_from ? std::min(direct_from, t0 + kBatch) : targets;
+    // The plan's rows serve as they stand when no output between them is
+    // skipped.
+    const bool in_order = which[end - 1] - which[t0] == static_cast<uint32_t>(end - 1 - t0);
     for (int t = t0; t < end; ++t) {
       rows[t - t0] = t < direct_from ? work_ + size_t(t) * len_ : target[t];
-      std::memcpy(coeff + size_t(t - t0) * k, coeff_ + size_t{which[t]} * k, k);
+      if (!in_order) std::memcpy(coeff + size_t(t - t0) * k, coeff_ + size_t{which[t]} * k, k);
     }
-    gf_region_dot(rows, end - t0, sources, count, rs_field_constants(code_->m), coeff, len_, false);
+    gf_region_dot(rows, end - t0, sources, count, rs_field_constants(code_->m),
+                  in_order ? coeff_ + size_t{which[t0]} * k : coeff, len_, false);
     t0 = end;
   }
   for (int t = 0; t < direct_from; ++t) {

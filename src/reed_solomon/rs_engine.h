@@ -18,10 +18,21 @@
 // the coefficients of repair symbol e over the k source symbols (rows repeat
 // once n exceeds the field's 2^m points). Immutable and shared; held through
 // rs_code_acquire / rs_code_release.
+//
+// The code's symbol with ESI e is the value at point P(e) (0 for e = 0, else
+// alpha^(e - 1)) of the polynomial of degree below k through the sources, so
+// that in GF(2^8), while the points are distinct (ESIs below 256), a repair
+// symbol is a Cauchy row over the sources, scaled by point: repair symbol at
+// q is A(q) * sum over the source points t of S_t / ((q + t) * A'(t)), with
+// A(x) the product of (x + t) over the source points and A'(t) the same
+// without the factor that vanishes at t. Such codes keep, for each ESI below
+// 256, the logarithm of the scale that the closed-form solve takes: -log A'(t)
+// for a source, -log A(q) for a repair symbol.
 struct rs_code {
   uint16_t m;
   uint32_t k, n;
   gf *matrix;
+  uint8_t *log_scale;  // min(n, 256) entries in GF(2^8), else null
   std::atomic<int> refs;
 };
 
@@ -103,6 +114,8 @@ class rs_decode_plan {
  private:
   static constexpr int kSmall = 32;  // systems up to this size need no heap
   static constexpr int kBatch = 8;   // outputs per pass; more need a work area
+  // The coefficients in closed form; false when a repair ESI repeats.
+  bool solve(const uint32_t *repair_esi, const gf *const *src);
   const rs_code *code_ = nullptr;
   size_t len_ = 0;
   int e_ = 0;

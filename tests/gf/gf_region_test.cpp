@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "gf/gf_cauchy_solve.h"
 #include "gf/gf_kernels.h"
 #include "gf/gf_region.h"
 #include "gf/gf_tables.h"
@@ -170,6 +171,67 @@ TEST(GfKernels, EveryKernelSetMatchesTheReferenceBitForBit) {
   }
 }
 
+// The field maps of the closed-form solve carry each field's products onto
+// those of the GFNI field, and the field operations of every set that has
+// them match their references, for both fields, over ragged counts.
+TEST(GfKernels, CauchyFieldOperationsMatchTheReference) {
+  struct Mapped {
+    unsigned poly;
+    gf_field_map map;
+  };
+  const Mapped fields[] = {{0x11D, gf_solve_field_11d().map},
+                           {0x14D, gf_solve_field_14d(nullptr, nullptr).map}};
+  for (const Mapped &f : fields) {
+    for (unsigned a = 0; a < 256; a += 3) {
+      for (unsigned b = 0; b < 256; b += 5) {
+        const uint8_t there =
+            gf_slow_mul(affine_apply(f.map.to, static_cast<uint8_t>(a)),
+                        affine_apply(f.map.to, static_cast<uint8_t>(b)), 0x11B, 8);
+        ASSERT_EQ(affine_apply(f.map.from, there), gf_slow_mul(a, b, f.poly, 8)) << a << "*" << b;
+      }
+    }
+  }
+  std::mt19937 rng(77);
+  for (const gf_kernel_set *k : available_sets()) {
+    if (k->cauchy_weights == nullptr) continue;
+    SCOPED_TRACE(k->name);
+    for (int trial = 0; trial < 40; ++trial) {
+      const gf_field_map &map = fields[trial % 2].map;
+      const size_t n = trial < 10 ? static_cast<size_t>(trial) : 1 + rng() % 256;
+      const int m = static_cast<int>(rng() % 9);
+      const int rows = 1 + static_cast<int>(rng() % 12);
+      SCOPED_TRACE(::testing::Message() << "n=" << n << " m=" << m << " rows=" << rows);
+      // Element points from 16 on, row points below: never equal.
+      Bytes x(n), scale(n), fy(8), fx(8), y(rows), f(rows);
+      for (auto &v : x) v = static_cast<uint8_t>(16 + rng() % 240);
+      for (auto &v : scale) v = static_cast<uint8_t>(rng());
+      for (int j = 0; j < 8; ++j) {
+        // Some factors vanish: points of the elements themselves.
+        fy[j] = n > 0 && j % 3 == 0 ? x[rng() % n] : static_cast<uint8_t>(rng());
+        fx[j] = n > 0 && j % 3 == 1 ? x[rng() % n] : static_cast<uint8_t>(rng());
+      }
+      for (int i = 0; i < rows; ++i) {
+        y[i] = static_cast<uint8_t>(rng() % 16);
+        f[i] = static_cast<uint8_t>(rng());
+      }
+      Guarded w_want(n, 1, rng), num_want(n, 2, rng), den_want(n, 3, rng);
+      Guarded w_got = w_want, num_got = num_want, den_got = den_want;
+      gf_cauchy_weights_reference(w_want.data(), num_want.data(), den_want.data(), x.data(),
+                                  scale.data(), n, fy.data(), fx.data(), m, &map);
+      k->cauchy_weights(w_got.data(), num_got.data(), den_got.data(), x.data(), scale.data(), n,
+                        fy.data(), fx.data(), m, &map);
+      ASSERT_EQ(w_got.all(), w_want.all());
+      ASSERT_EQ(num_got.all(), num_want.all());
+      ASSERT_EQ(den_got.all(), den_want.all());
+      Guarded out_want(n * static_cast<size_t>(rows), 5, rng), out_got = out_want;
+      gf_cauchy_rows_reference(out_want.data(), rows, w_want.data(), x.data(), n, y.data(),
+                               f.data(), &map);
+      k->cauchy_rows(out_got.data(), rows, w_want.data(), x.data(), n, y.data(), f.data(), &map);
+      ASSERT_EQ(out_got.all(), out_want.all());
+    }
+  }
+}
+
 // The reference itself against field arithmetic, byte by byte, and the
 // region operations of the active set with more rows than one pass holds and
 // sources of their own lengths.
@@ -255,6 +317,8 @@ enum class Fault {
   kMulAccumulate,
   kDotSevenRows,
   kDotNotInPlace,
+  kCauchyWeights,
+  kCauchyRows,
   kWritesPastEnd
 };
 Fault g_fault = Fault::kNone;
@@ -285,16 +349,31 @@ void faulty_dot(uint8_t *const *out, int rows, const uint8_t *const *src, int co
   for (int r = 0; r < rows; ++r) spoil(out[r], bytes, g_fault == Fault::kDotSevenRows && rows == 7);
 }
 
+void faulty_weights(uint8_t *w, uint8_t *num, uint8_t *den, const uint8_t *x, const uint8_t *scale,
+                    size_t n, const uint8_t *fy, const uint8_t *fx, int m,
+                    const gf_field_map *map) {
+  gf_cauchy_weights_reference(w, num, den, x, scale, n, fy, fx, m, map);
+  if (g_fault == Fault::kCauchyWeights && m == 8) w[n - 1] ^= 1;
+}
+void faulty_rows(uint8_t *out, int rows, const uint8_t *w, const uint8_t *x, size_t n,
+                 const uint8_t *y, const uint8_t *f, const gf_field_map *map) {
+  gf_cauchy_rows_reference(out, rows, w, x, n, y, f, map);
+  // Right for one batch of rows only.
+  if (g_fault == Fault::kCauchyRows && rows > kGfDotRows) out[kGfDotRows * n] ^= 1;
+}
+
 TEST(GfDispatch, KernelSetThatDisagreesWithTheReferenceIsNeverChosen) {
   for (const gf_kernel_set *k : available_sets())
     EXPECT_TRUE(gf_kernels_agree_with_reference(*k)) << k->name;
 
-  const gf_kernel_set faulty{"faulty", faulty_xor, faulty_mul, faulty_dot};
+  const gf_kernel_set faulty{"faulty",   faulty_xor,     faulty_mul,
+                             faulty_dot, faulty_weights, faulty_rows};
   const gf_kernel_set *candidates[] = {nullptr, &faulty};
   g_fault = Fault::kNone;
   EXPECT_EQ(&gf_choose_kernels(candidates, 2), &faulty) << "without its fault the set is taken";
-  for (const Fault f : {Fault::kXor, Fault::kMul, Fault::kMulAccumulate, Fault::kDotSevenRows,
-                        Fault::kDotNotInPlace, Fault::kWritesPastEnd}) {
+  for (const Fault f :
+       {Fault::kXor, Fault::kMul, Fault::kMulAccumulate, Fault::kDotSevenRows,
+        Fault::kDotNotInPlace, Fault::kCauchyWeights, Fault::kCauchyRows, Fault::kWritesPastEnd}) {
     SCOPED_TRACE(static_cast<int>(f));
     g_fault = f;
     EXPECT_FALSE(gf_kernels_agree_with_reference(faulty));

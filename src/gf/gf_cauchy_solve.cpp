@@ -1,0 +1,172 @@
+#include "gf/gf_cauchy_solve.h"
+
+#include <array>
+#include <cstring>
+
+#include "gf/gf_region.h"
+#include "gf/gf_tables.h"
+
+namespace {
+
+// Logarithms (log[0] = 255) and powers of GF(2^8) modulo poly, generator 2.
+template <unsigned Poly>
+struct log_tables {
+  std::array<uint8_t, 256> log{}, exp{};
+  constexpr log_tables() {
+    unsigned x = 1;
+    for (unsigned i = 0; i < 255; ++i) {
+      exp[i] = static_cast<uint8_t>(x);
+      log[x] = static_cast<uint8_t>(i);
+      x = gf_slow_mul(x, 2, Poly, 8);
+    }
+    exp[255] = 1;
+    log[0] = 255;
+  }
+};
+
+constexpr log_tables<0x11D> k11d;
+constexpr log_tables<0x14D> k14d;
+
+// The isomorphism from GF(2^8) modulo poly onto GF(2^8) modulo 0x11B: the
+// generator 2 goes to a root of poly there, and with it the polynomial basis.
+template <unsigned Poly>
+constexpr gf_field_map field_map() {
+  unsigned root = 0;
+  for (unsigned b = 2; b < 256 && root == 0; ++b) {
+    unsigned value = 0, power = 1;
+    for (unsigned i = 0; i <= 8; ++i) {
+      if ((Poly >> i) & 1) value ^= power;
+      power = gf_slow_mul(power, b, 0x11B, 8);
+    }
+    if (value == 0) root = b;
+  }
+  uint8_t basis[8] = {};
+  unsigned power = 1;
+  for (unsigned j = 0; j < 8; ++j) {
+    basis[j] = static_cast<uint8_t>(power);
+    power = gf_slow_mul(power, root, 0x11B, 8);
+  }
+  uint8_t to[256] = {}, from[256] = {};
+  for (unsigned x = 0; x < 256; ++x) {
+    unsigned image = 0;
+    for (unsigned j = 0; j < 8; ++j) {
+      if ((x >> j) & 1) image ^= basis[j];
+    }
+    to[x] = static_cast<uint8_t>(image);
+    from[image] = static_cast<uint8_t>(x);
+  }
+  return {gf_mul_const_from_row(to).affine, gf_mul_const_from_row(from).affine};
+}
+
+constexpr std::array<uint8_t, 256 * 256> quotients_11d() {
+  std::array<uint8_t, 256 * 256> t{};
+  for (unsigned y = 1; y < 256; ++y) {
+    for (unsigned x = 1; x < 256; ++x)
+      t[y * 256 + x] = k11d.exp[(k11d.log[x] + 255u - k11d.log[y]) % 255];
+  }
+  return t;
+}
+constexpr std::array<uint8_t, 256 * 256> kDiv11d = quotients_11d();
+
+// Sums of at most kMaxMissing logarithms of each sign, plus an offset, stay
+// above minus this multiple of 255.
+constexpr int kLogBias = (gf_cauchy_solve::kMaxMissing + 1) * 255;
+
+constexpr int kVectorPoints = 8;
+
+}  // namespace
+
+const gf_solve_field &gf_solve_field_11d() {
+  static constexpr gf_solve_field field{k11d.log.data(), k11d.exp.data(),
+                                        of_gf_2_8_mul_table[0].data(), kDiv11d.data(),
+                                        field_map<0x11D>()};
+  return field;
+}
+
+gf_solve_field gf_solve_field_14d(const uint8_t *mul, const uint8_t *div) {
+  static constexpr gf_field_map map = field_map<0x14D>();
+  return {k14d.log.data(), k14d.exp.data(), mul, div, map};
+}
+
+void gf_cauchy_solve::prepare(const gf_solve_field &field, int n, int r, const uint8_t *point,
+                              const uint8_t *offset) {
+  field_ = &field;
+  point_ = point;
+  n_ = n;
+  r_ = r;
+  const int points = 2 * n + r;
+  const uint8_t *exp = field.exp;
+  // The vectors pay from a few points on: for fewer, the loads of points
+  // just written would wait on their stores longer than the tables take.
+  const gf_kernel_set &k = gf_active_kernels();
+  kernels_ = k.cauchy_weights != nullptr && points >= kVectorPoints ? &k : nullptr;
+  // From the last pass back: each pass's system takes in the repair and
+  // missing points of its own rows.
+  if (kernels_ != nullptr) {
+    uint8_t scale[256], num[256], den[256];
+    for (int u = 0; u < points; ++u) {
+      scale[u] = exp[offset[u]];
+      num[u] = den[u] = 1;
+    }
+    for (int p = passes() - 1; p >= 0; --p) {
+      const int first = p * kRowsPerPass;
+      const int rows = n - first < kRowsPerPass ? n - first : kRowsPerPass;
+      k.cauchy_weights(w_[p], num, den, point, scale, static_cast<size_t>(points),
+                       point + n + first, point + first, rows, &field.map);
+    }
+    return;
+  }
+  const uint8_t *log = field.log;
+  int sums[256];
+  for (int p = passes() - 1; p >= 0; --p) {
+    const int first = p * kRowsPerPass;
+    const int end = first + kRowsPerPass < n ? first + kRowsPerPass : n;
+    const bool last = end == n;
+    uint8_t *w = w_[p];
+    for (int u = 0; u < points; ++u) {
+      const unsigned t = point[u];
+      int sum = last ? 0 : sums[u];
+      for (int j = first; j < end; ++j) sum += log[t ^ point[n + j]] - log[t ^ point[j]];
+      sums[u] = sum;
+      w[u] = exp[static_cast<unsigned>(sum + offset[u] + kLogBias) % 255];
+    }
+  }
+}
+
+void gf_cauchy_solve::coefficients(int p, int row_begin, int row_end, uint8_t *coeff) const {
+  const int n = n_;
+  const int first = p * kRowsPerPass;
+  const uint8_t *w = w_[p];
+  const uint8_t *div = field_->div;
+  const int count = n + r_;
+  // Pass p's symbols: the repair points from the pass's first on and the
+  // missing points before it lie side by side, the received points after the
+  // missing ones. F = 1 / W at a row's point.
+  if (kernels_ != nullptr) {
+    uint8_t weight[256], x[256], y[kMaxMissing], f[kMaxMissing];
+    std::memcpy(weight, w + first, static_cast<size_t>(n));
+    std::memcpy(weight + n, w + 2 * n, static_cast<size_t>(r_));
+    std::memcpy(x, point_ + first, static_cast<size_t>(n));
+    std::memcpy(x + n, point_ + 2 * n, static_cast<size_t>(r_));
+    for (int i = row_begin; i < row_end; ++i) {
+      y[i - row_begin] = point_[n + i];
+      f[i - row_begin] = div[w[n + i] << 8 | 1];
+    }
+    kernels_->cauchy_rows(coeff, row_end - row_begin, weight, x, static_cast<size_t>(count), y, f,
+                          &field_->map);
+    return;
+  }
+  // Each symbol's point (high byte) and W (low byte): with a row's point in
+  // the high byte, the quotient table's index of W / (s + y).
+  uint16_t symbol[256];
+  for (int s = 0; s < n; ++s)
+    symbol[s] = static_cast<uint16_t>(point_[first + s] << 8 | w[first + s]);
+  for (int z = 0; z < r_; ++z)
+    symbol[n + z] = static_cast<uint16_t>(point_[2 * n + z] << 8 | w[2 * n + z]);
+  for (int i = row_begin; i < row_end; ++i) {
+    const uint8_t *times_f = field_->mul + 256 * div[w[n + i] << 8 | 1];
+    const unsigned y = unsigned{point_[n + i]} << 8;
+    for (int s = 0; s < count; ++s) coeff[s] = times_f[div[symbol[s] ^ y]];
+    coeff += count;
+  }
+}

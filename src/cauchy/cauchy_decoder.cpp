@@ -90,18 +90,22 @@ void CM256Decoder::Decode() {
   for (int j = 0; j < N; ++j) {
     point[j] = Recovery[j]->Index;
     offset[j] = 0;
-    point[N + j] = ErasuresIndices[j];
-    offset[N + j] = log[point[N + j] ^ x_0];
   }
+  uint8_t *const missing = point + N + OriginalCount;
+  uint8_t *const missing_offset = offset + N + OriginalCount;
   for (int o = 0; o < OriginalCount; ++o) {
-    point[2 * N + o] = Original[o]->Index;
-    offset[2 * N + o] = log[point[2 * N + o] ^ x_0];
+    point[N + o] = Original[o]->Index;
+    offset[N + o] = log[point[N + o] ^ x_0];
+  }
+  for (int j = 0; j < N; ++j) {
+    missing[j] = ErasuresIndices[j];
+    missing_offset[j] = log[missing[j] ^ x_0];
   }
   gf_cauchy_solve solve;
   solve.prepare(field, N, OriginalCount, point, offset);
 
   // Pass p's sources in the solve's order: the recovery blocks not yet
-  // overwritten, the originals restored so far, the received originals.
+  // overwritten, the received originals, the originals restored so far.
   const uint8_t *src[256];
   int lengths[256];
   uint8_t coeff[gf_cauchy_solve::kRowsPerPass * 256];
@@ -114,13 +118,13 @@ void CM256Decoder::Decode() {
       src[count] = block_bytes(Recovery[j]);
       lengths[count++] = bb;
     }
-    for (int i = 0; i < first; ++i) {
-      src[count] = block_bytes(Recovery[i]);
-      lengths[count++] = bb;
-    }
     for (int o = 0; o < OriginalCount; ++o) {
       src[count] = block_bytes(Original[o]);
       lengths[count++] = OriginalBytes[o];
+    }
+    for (int i = 0; i < first; ++i) {
+      src[count] = block_bytes(Recovery[i]);
+      lengths[count++] = bb;
     }
     solve.coefficients(p, first, first + rows, coeff);
     for (int r = 0; r < rows; ++r) out[r] = block_bytes(Recovery[first + r]);

@@ -95,6 +95,7 @@ void gf_cauchy_solve::prepare(const gf_solve_field &field, int n, int r, const u
   n_ = n;
   r_ = r;
   const int points = 2 * n + r;
+  const uint8_t *missing = point + n + r;
   const uint8_t *exp = field.exp;
   // The vectors pay from a few points on: for fewer, the loads of points
   // just written would wait on their stores longer than the tables take.
@@ -111,11 +112,15 @@ void gf_cauchy_solve::prepare(const gf_solve_field &field, int n, int r, const u
     for (int p = passes() - 1; p >= 0; --p) {
       const int first = p * kRowsPerPass;
       const int rows = n - first < kRowsPerPass ? n - first : kRowsPerPass;
-      k.cauchy_weights(w_[p], num, den, point, scale, static_cast<size_t>(points),
-                       point + n + first, point + first, rows, &field.map);
+      k.cauchy_weights(w_[p], num, den, point, scale, static_cast<size_t>(points), missing + first,
+                       point + first, rows, &field.map);
     }
     return;
   }
+  offset_ = offset;
+  // One pass of few points: coefficients() works straight from the points.
+  direct_ = points < kVectorPoints && n <= kRowsPerPass;
+  if (direct_) return;
   const uint8_t *log = field.log;
   int sums[256];
   for (int p = passes() - 1; p >= 0; --p) {
@@ -126,7 +131,7 @@ void gf_cauchy_solve::prepare(const gf_solve_field &field, int n, int r, const u
     for (int u = 0; u < points; ++u) {
       const unsigned t = point[u];
       int sum = last ? 0 : sums[u];
-      for (int j = first; j < end; ++j) sum += log[t ^ point[n + j]] - log[t ^ point[j]];
+      for (int j = first; j < end; ++j) sum += log[t ^ missing[j]] - log[t ^ point[j]];
       sums[u] = sum;
       w[u] = exp[static_cast<unsigned>(sum + offset[u] + kLogBias) % 255];
     }
@@ -134,39 +139,47 @@ void gf_cauchy_solve::prepare(const gf_solve_field &field, int n, int r, const u
 }
 
 void gf_cauchy_solve::coefficients(int p, int row_begin, int row_end, uint8_t *coeff) const {
-  const int n = n_;
+  // Pass p's symbols lie side by side from the pass's first repair point on;
+  // F = 1 / W at a row's point.
   const int first = p * kRowsPerPass;
-  const uint8_t *w = w_[p];
+  const int count = n_ + r_;
+  const uint8_t *w = w_[p] + first;
+  const uint8_t *x = point_ + first;
+  const uint8_t *row_w = w_[p] + count;
+  const uint8_t *row_point = point_ + count;
   const uint8_t *div = field_->div;
-  const int count = n + r_;
-  // Pass p's symbols: the repair points from the pass's first on and the
-  // missing points before it lie side by side, the received points after the
-  // missing ones. F = 1 / W at a row's point.
   if (kernels_ != nullptr) {
-    uint8_t weight[256], x[256], y[kMaxMissing], f[kMaxMissing];
-    std::memcpy(weight, w + first, static_cast<size_t>(n));
-    std::memcpy(weight + n, w + 2 * n, static_cast<size_t>(r_));
-    std::memcpy(x, point_ + first, static_cast<size_t>(n));
-    std::memcpy(x + n, point_ + 2 * n, static_cast<size_t>(r_));
-    for (int i = row_begin; i < row_end; ++i) {
-      y[i - row_begin] = point_[n + i];
-      f[i - row_begin] = div[w[n + i] << 8 | 1];
-    }
-    kernels_->cauchy_rows(coeff, row_end - row_begin, weight, x, static_cast<size_t>(count), y, f,
-                          &field_->map);
+    uint8_t f[kMaxMissing];
+    for (int i = row_begin; i < row_end; ++i) f[i - row_begin] = div[row_w[i] << 8 | 1];
+    kernels_->cauchy_rows(coeff, row_end - row_begin, w, x, static_cast<size_t>(count),
+                          row_point + row_begin, f, &field_->map);
     return;
   }
   // Each symbol's point (high byte) and W (low byte): with a row's point in
   // the high byte, the quotient table's index of W / (s + y).
   uint16_t symbol[256];
-  for (int s = 0; s < n; ++s)
-    symbol[s] = static_cast<uint16_t>(point_[first + s] << 8 | w[first + s]);
-  for (int z = 0; z < r_; ++z)
-    symbol[n + z] = static_cast<uint16_t>(point_[2 * n + z] << 8 | w[2 * n + z]);
+  const uint8_t *times_f[kMaxMissing];
+  if (direct_) {
+    // W from the points here and now: sums over the single pass's factors.
+    const uint8_t *log = field_->log;
+    const uint8_t *exp = field_->exp;
+    auto log_w = [&](int u) {
+      const unsigned t = point_[u];
+      int sum = static_cast<int>(offset_[u]) + kLogBias;
+      for (int j = 0; j < n_; ++j) sum += log[t ^ row_point[j]] - log[t ^ point_[j]];
+      return static_cast<unsigned>(sum) % 255;
+    };
+    for (int s = 0; s < count; ++s) symbol[s] = static_cast<uint16_t>(x[s] << 8 | exp[log_w(s)]);
+    for (int i = row_begin; i < row_end; ++i)
+      times_f[i] = field_->mul + 256 * exp[255 - log_w(count + i)];
+  } else {
+    for (int s = 0; s < count; ++s) symbol[s] = static_cast<uint16_t>(x[s] << 8 | w[s]);
+    for (int i = row_begin; i < row_end; ++i)
+      times_f[i] = field_->mul + 256 * div[row_w[i] << 8 | 1];
+  }
   for (int i = row_begin; i < row_end; ++i) {
-    const uint8_t *times_f = field_->mul + 256 * div[w[n + i] << 8 | 1];
-    const unsigned y = unsigned{point_[n + i]} << 8;
-    for (int s = 0; s < count; ++s) coeff[s] = times_f[div[symbol[s] ^ y]];
+    const unsigned y = unsigned{row_point[i]} << 8;
+    for (int s = 0; s < count; ++s) coeff[s] = times_f[i][div[symbol[s] ^ y]];
     coeff += count;
   }
 }

@@ -16,8 +16,8 @@
 // offset); products are sums of logarithms.
 //
 // In passes: pass p rebuilds missing sources 8p .. 8p + 7 and reads the repair
-// symbols from 8p on, the missing sources before 8p (rebuilt by the passes
-// before it) and the received ones. A decoder may so write each pass's outputs
+// symbols from 8p on, the received sources and the missing ones before 8p
+// (rebuilt by the passes before it). A decoder may so write each pass's outputs
 // over the repair symbols that the pass itself reads; the system left after a
 // pass is one of the same form.
 #pragma once
@@ -53,25 +53,28 @@ class gf_cauchy_solve {
   static constexpr int kRowsPerPass = 8;
   static constexpr int kMaxMissing = 128;  // N + N + R distinct points <= 256
 
-  // point and offset: the N repair points, then the N missing ones, then the
-  // R received ones (N >= 1, 2N + R <= 256). The tables and the points must
-  // outlive this. The kernel set in use computes it where it has field
+  // point and offset: the N repair points, then the R received ones, then
+  // the N missing ones (N >= 1, 2N + R <= 256). The tables and the points
+  // must outlive this. The kernel set in use computes it where it has field
   // instructions, the tables otherwise.
   void prepare(const gf_solve_field &field, int n, int r, const uint8_t *point,
                const uint8_t *offset);
   int passes() const { return (n_ + kRowsPerPass - 1) / kRowsPerPass; }
 
   // The coefficients that rebuild missing sources row_begin .. row_end - 1
-  // (from pass p's first on) over pass p's symbols, N + R per row in this
-  // order: repair symbols 8p .. N - 1, missing sources 0 .. 8p - 1, received
-  // sources 0 .. R - 1.
+  // (from pass p's first on) over pass p's symbols, N + R per row in the
+  // order of the points from repair point 8p on: repair symbols 8p .. N - 1,
+  // received sources 0 .. R - 1, missing sources 0 .. 8p - 1.
   void coefficients(int p, int row_begin, int row_end, uint8_t *coeff) const;
 
  private:
   const gf_solve_field *field_ = nullptr;
   const gf_kernel_set *kernels_ = nullptr;  // with field instructions, else null
   const uint8_t *point_ = nullptr;
+  const uint8_t *offset_ = nullptr;
   int n_ = 0, r_ = 0;
+  // One pass of few points: prepare leaves the work to coefficients.
+  bool direct_ = false;
   // Per pass and point, W over the system left at that pass (F = 1 / W at a
   // missing point).
   uint8_t w_[kMaxMissing / kRowsPerPass][256];

@@ -456,7 +456,7 @@ rs_decode_plan::result rs_decode_plan::prepare(const rs_code *code, const gf *co
 bool rs_decode_plan::solve(const uint32_t *repair_esi, const gf *const *src) {
   const uint32_t k = code_->k;
   const int e = e_;
-  // The repair points, the missing source points, the received ones.
+  // The repair points, the received source points, the missing ones.
   uint8_t point[256], offset[256];
   uint64_t seen[4] = {};
   for (int a = 0; a < e; ++a) {
@@ -468,15 +468,12 @@ bool rs_decode_plan::solve(const uint32_t *repair_esi, const gf *const *src) {
     point[a] = solve_point(esi);
     offset[a] = code_->log_scale[esi];
   }
-  int at = e;
-  for (int b = 0; b < e; ++b, ++at) {
-    point[at] = solve_point(missing_[b]);
-    offset[at] = code_->log_scale[missing_[b]];
-  }
+  // Missing sources in ascending order, as missing_ lists them.
+  uint32_t received = static_cast<uint32_t>(e), missing = k;
   for (uint32_t i = 0; i < k; ++i) {
-    if (src[i] == nullptr) continue;
+    const uint32_t at = src[i] != nullptr ? received++ : missing++;
     point[at] = solve_point(i);
-    offset[at++] = code_->log_scale[i];
+    offset[at] = code_->log_scale[i];
   }
   gf_cauchy_solve solve;
   solve.prepare(gf_solve_field_11d(), e, static_cast<int>(k) - e, point, offset);

@@ -11,7 +11,8 @@ namespace {
 // Logarithms (log[0] = 255) and powers of GF(2^8) modulo poly, generator 2.
 template <unsigned Poly>
 struct log_tables {
-  std::array<uint8_t, 256> log{}, exp{};
+  std::array<uint8_t, 256> log{};
+  std::array<uint8_t, kGfSolveExpSize> exp{};
   constexpr log_tables() {
     unsigned x = 1;
     for (unsigned i = 0; i < 255; ++i) {
@@ -19,7 +20,7 @@ struct log_tables {
       log[x] = static_cast<uint8_t>(i);
       x = gf_slow_mul(x, 2, Poly, 8);
     }
-    exp[255] = 1;
+    for (unsigned i = 255; i < kGfSolveExpSize; ++i) exp[i] = exp[i - 255];
     log[0] = 255;
   }
 };
@@ -73,6 +74,12 @@ constexpr std::array<uint8_t, 256 * 256> kDiv11d = quotients_11d();
 constexpr int kLogBias = (gf_cauchy_solve::kMaxMissing + 1) * 255;
 
 constexpr int kVectorPoints = 8;
+
+// A single pass's sums of logarithms (at most eight of each sign, each up to
+// 255, and an offset below 255) lie within this multiple of 255 of 0, and the
+// power table reaches it either way.
+constexpr int kDirectBase = (gf_cauchy_solve::kRowsPerPass + 1) * 255;
+static_assert(2 * kDirectBase < kGfSolveExpSize);
 
 }  // namespace
 
@@ -163,15 +170,17 @@ void gf_cauchy_solve::coefficients(int p, int row_begin, int row_end, uint8_t *c
     // W from the points here and now: sums over the single pass's factors.
     const uint8_t *log = field_->log;
     const uint8_t *exp = field_->exp;
+    // The logarithm of W, unreduced: within kDirectBase of 0 either way.
     auto log_w = [&](int u) {
       const unsigned t = point_[u];
-      int sum = static_cast<int>(offset_[u]) + kLogBias;
+      int sum = offset_[u];
       for (int j = 0; j < n_; ++j) sum += log[t ^ row_point[j]] - log[t ^ point_[j]];
-      return static_cast<unsigned>(sum) % 255;
+      return sum;
     };
-    for (int s = 0; s < count; ++s) symbol[s] = static_cast<uint16_t>(x[s] << 8 | exp[log_w(s)]);
+    for (int s = 0; s < count; ++s)
+      symbol[s] = static_cast<uint16_t>(x[s] << 8 | exp[kDirectBase + log_w(s)]);
     for (int i = row_begin; i < row_end; ++i)
-      times_f[i] = field_->mul + 256 * exp[255 - log_w(count + i)];
+      times_f[i] = field_->mul + 256 * exp[kDirectBase - log_w(count + i)];
   } else {
     for (int s = 0; s < count; ++s) symbol[s] = static_cast<uint16_t>(x[s] << 8 | w[s]);
     for (int i = row_begin; i < row_end; ++i)

@@ -29,8 +29,9 @@
 // The tables of a GF(2^8) field that the solve reads: logarithms to the
 // field's generator (log[x] in 0 .. 254 for x != 0, and log[0] a multiple of
 // 255, so that a factor of 0 leaves a sum of logarithms as it is), powers
-// (exp[i] for i = 0 .. 255), products (mul[y * 256 + x] = x * y) and quotients
-// (div[y * 256 + x] = x / y).
+// (exp[i] for i below kGfSolveExpSize, so that short sums need no reduction),
+// products (mul[y * 256 + x] = x * y) and quotients (div[y * 256 + x] = x / y).
+inline constexpr unsigned kGfSolveExpSize = 19 * 255;
 // The field's map onto the one where a kernel set with field instructions
 // computes the same in vectors.
 struct gf_solve_field {

@@ -386,9 +386,9 @@ void rs_matrix_multiply(uint16_t m, const gf *a, const gf *b, gf *c, int n, int 
 }
 
 rs_decode_plan::~rs_decode_plan() {
-  if (inverse_ != small_inverse_) of_free(inverse_);
-  if (coeff_ != small_coeff_) of_free(coeff_);
-  of_free(work_);
+  if (inverse_ != nullptr && inverse_ != small_inverse_) of_free(inverse_);
+  if (coeff_ != nullptr && coeff_ != small_coeff_) of_free(coeff_);
+  if (work_ != nullptr) of_free(work_);
 }
 
 rs_decode_plan::result rs_decode_plan::prepare(const rs_code *code, const gf *const *src,
@@ -398,17 +398,19 @@ rs_decode_plan::result rs_decode_plan::prepare(const rs_code *code, const gf *co
   len_ = len;
   const uint32_t k = code->k;
   int e = 0;
-  for (uint32_t i = 0; i < k; ++i) e += src[i] == nullptr;
+  for (uint32_t i = 0; i < k; ++i) {
+    if (src[i] == nullptr) missing_[e++] = i;
+  }
   e_ = e;
   if (e == 0) return kOk;
   if (offered < e) return kTooFew;
   const size_t ee = static_cast<size_t>(e);
-  for (uint32_t i = 0, at = 0; i < k; ++i)
-    if (src[i] == nullptr) missing_[at++] = i;
-  for (int a = 0; a < e; ++a) repair_[a] = repair[a];
   // The closed form serves while every point is distinct.
   bool closed_form = code->log_scale != nullptr;
-  for (int a = 0; a < e && closed_form; ++a) closed_form = repair_esi[a] < 256;
+  for (int a = 0; a < e; ++a) {
+    repair_[a] = repair[a];
+    closed_form = closed_form && repair_esi[a] < 256;
+  }
   if (closed_form) {
     coeff_ = e <= kBatch ? small_coeff_ : static_cast<gf *>(of_malloc(ee * k));
     if (e > kBatch) work_ = static_cast<gf *>(of_malloc(len != 0 ? (ee - kBatch) * len : 1));
@@ -491,14 +493,13 @@ void rs_decode_plan::run(const gf *const *src, gf *const *out) {
   for (uint32_t i = 0; i < k; ++i) {
     if (src[i] != nullptr) sources[count++] = src[i];
   }
+  // The missing sources asked for, as indices into missing_.
   uint32_t which[kRsMaxSourceSymbols];
-  gf *target[kRsMaxSourceSymbols];
   int targets = 0;
   for (int b = 0; b < e_; ++b) {
-    if (out[missing_[b]] == nullptr) continue;
-    which[targets] = static_cast<uint32_t>(b);
-    target[targets++] = out[missing_[b]];
+    if (out[missing_[b]] != nullptr) which[targets++] = static_cast<uint32_t>(b);
   }
+  auto target = [&](int t) { return out[missing_[which[t]]]; };
   // An output may be one of the inputs: the last pass (of up to eight) writes
   // the outputs themselves, having read every input; the passes before it
   // write into the work area, copied out at the end.
@@ -511,7 +512,7 @@ void rs_decode_plan::run(const gf *const *src, gf *const *out) {
     // skipped.
     const bool in_order = which[end - 1] - which[t0] == static_cast<uint32_t>(end - 1 - t0);
     for (int t = t0; t < end; ++t) {
-      rows[t - t0] = t < direct_from ? work_ + size_t(t) * len_ : target[t];
+      rows[t - t0] = t < direct_from ? work_ + size_t(t) * len_ : target(t);
       if (!in_order) std::memcpy(coeff + size_t(t - t0) * k, coeff_ + size_t{which[t]} * k, k);
     }
     gf_region_dot(rows, end - t0, sources, count, rs_field_constants(code_->m),
@@ -519,7 +520,7 @@ void rs_decode_plan::run(const gf *const *src, gf *const *out) {
     t0 = end;
   }
   for (int t = 0; t < direct_from; ++t) {
-    if (len_ != 0) std::memcpy(target[t], work_ + size_t(t) * len_, len_);
+    if (len_ != 0) std::memcpy(target(t), work_ + size_t(t) * len_, len_);
   }
 }
 

@@ -40,23 +40,73 @@ void mul_scalar(uint8_t *dst, const uint8_t *src, const gf_mul_const *c, size_t 
   }
 }
 
+// The scalar dot product's block of bytes (the symbols of a media stream fit
+// one) and its group of sources per pass over a block.
+constexpr size_t kScalarBlock = 1536;
+constexpr int kScalarGroup = 4;
+
+// The 256 products c * x, from the two nibble tables.
+void product_row(const gf_mul_const &c, uint8_t *row) {
+  for (int high = 0; high < 16; ++high) {
+    for (int low = 0; low < 16; ++low) row[high << 4 | low] = c.hi[high] ^ c.lo[low];
+  }
+}
+
+// R rows of one block of n bytes into sum: the sources a group at a time, the
+// group's product rows looked up byte by byte into sums held in registers,
+// which then go into the block's sums once per group. A short last group reads
+// zeros for the sources it lacks.
+template <int R>
+void dot_block(uint8_t (*sum)[kScalarBlock], const uint8_t *const *src, int count,
+               const gf_mul_const *field, const uint8_t *coeff, size_t offset, size_t n) {
+  static const uint8_t kZeros[kScalarBlock] = {};
+  uint8_t table[kScalarGroup][R][256];
+  for (int j0 = 0; j0 < count; j0 += kScalarGroup) {
+    const uint8_t *in[kScalarGroup];
+    for (int g = 0; g < kScalarGroup; ++g) {
+      const int j = j0 + g;
+      for (int r = 0; r < R; ++r) {
+        if (j < count) {
+          product_row(field[coeff[r * count + j]], table[g][r]);
+        } else {
+          std::memset(table[g][r], 0, 256);
+        }
+      }
+      in[g] = j < count ? src[j] + offset : kZeros;
+    }
+    for (size_t b = 0; b < n; ++b) {
+      uint8_t acc[R] = {};
+      for (int g = 0; g < kScalarGroup; ++g) {
+        const uint8_t x = in[g][b];
+        for (int r = 0; r < R; ++r) acc[r] ^= table[g][r][x];
+      }
+      for (int r = 0; r < R; ++r) sum[r][b] ^= acc[r];
+    }
+  }
+}
+
+using DotBlockFn = void (*)(uint8_t (*)[kScalarBlock], const uint8_t *const *, int,
+                            const gf_mul_const *, const uint8_t *, size_t, size_t);
+constexpr DotBlockFn kDotBlock[kGfDotRows + 1] = {nullptr,      dot_block<1>, dot_block<2>,
+                                                  dot_block<3>, dot_block<4>, dot_block<5>,
+                                                  dot_block<6>, dot_block<7>, dot_block<8>};
+
 void dot_scalar(uint8_t *const *out, int rows, const uint8_t *const *src, int count,
                 const gf_mul_const *field, const uint8_t *coeff, size_t bytes, bool accumulate) {
+  if (rows < 1 || rows > kGfDotRows) return;
   // Sums are built a block at a time apart from the outputs, so that an output
   // may be one of the sources.
-  constexpr size_t kBlock = 1024;
-  uint8_t sum[kGfDotRows][kBlock];
-  for (size_t i = 0; i < bytes; i += kBlock) {
-    const size_t n = bytes - i < kBlock ? bytes - i : kBlock;
+  uint8_t sum[kGfDotRows][kScalarBlock];
+  for (size_t i = 0; i < bytes; i += kScalarBlock) {
+    const size_t n = bytes - i < kScalarBlock ? bytes - i : kScalarBlock;
     for (int r = 0; r < rows; ++r) {
       if (accumulate) {
         std::memcpy(sum[r], out[r] + i, n);
       } else {
         std::memset(sum[r], 0, n);
       }
-      for (int j = 0; j < count; ++j)
-        mul_scalar(sum[r], src[j] + i, &field[coeff[r * count + j]], n, true);
     }
+    kDotBlock[rows](sum, src, count, field, coeff, i, n);
     for (int r = 0; r < rows; ++r) std::memcpy(out[r] + i, sum[r], n);
   }
 }

@@ -25,36 +25,52 @@ uint8_t *block_bytes(const cm256_block *b) { return static_cast<uint8_t *>(b->Bl
 
 }  // namespace
 
+namespace {
+
+// Sorts the k descriptors into the decoder with one bit per block index seen,
+// in Words words (1 while k + m <= 64, so that the bits stay in a register).
+// A repeated index (an original twice, or a recovery block twice, which makes
+// the sub-matrix singular) and a recovery index beyond k + m (never produced
+// by the encoder) would decode to wrong data reported as success.
+template <int Words>
+bool sort_blocks(CM256Decoder &d, cm256_block *blocks, const int *lengths) {
+  const int k = d.Params.OriginalCount;
+  const int n = k + d.Params.RecoveryCount;
+  uint64_t seen[Words] = {};
+  int originals = 0, recoveries = 0;
+  for (int i = 0; i < k; ++i) {
+    const int index = blocks[i].Index;
+    if (index >= n) return false;
+    const int word = Words == 1 ? 0 : index >> 6;
+    const uint64_t bit = uint64_t{1} << (index & 63);
+    if ((seen[word] & bit) != 0) return false;
+    seen[word] |= bit;
+    if (index < k) {
+      d.OriginalBytes[originals] = lengths != nullptr ? lengths[i] : d.Params.BlockBytes;
+      d.Original[originals++] = &blocks[i];
+    } else {
+      d.Recovery[recoveries++] = &blocks[i];
+    }
+  }
+  d.OriginalCount = originals;
+  d.RecoveryCount = recoveries;
+  int written = 0;
+  for (int index = 0; index < k && written < recoveries; ++index) {
+    if ((seen[Words == 1 ? 0 : index >> 6] >> (index & 63) & 1) == 0)
+      d.ErasuresIndices[written++] = static_cast<uint8_t>(index);
+  }
+  return true;
+}
+
+}  // namespace
+
 bool CM256Decoder::Initialize(const cm256_encoder_params &params, cm256_block *blocks,
                               const int *lengths) {
   Params = params;
   OriginalCount = 0;
   RecoveryCount = 0;
-  const int k = params.OriginalCount;
-  const int n = k + params.RecoveryCount;
-  // One bit per block index seen. A repeated index (an original twice, or a
-  // recovery block twice, which makes the sub-matrix singular) and a recovery
-  // index beyond k + m (never produced by the encoder) would decode to wrong
-  // data reported as success.
-  uint64_t seen[4] = {};
-  for (int i = 0; i < k; ++i) {
-    const int index = blocks[i].Index;
-    const uint64_t bit = uint64_t{1} << (index & 63);
-    if (index >= n || (seen[index >> 6] & bit) != 0) return false;
-    seen[index >> 6] |= bit;
-    if (index < k) {
-      OriginalBytes[OriginalCount] = lengths != nullptr ? lengths[i] : params.BlockBytes;
-      Original[OriginalCount++] = &blocks[i];
-    } else {
-      Recovery[RecoveryCount++] = &blocks[i];
-    }
-  }
-  int written = 0;
-  for (int index = 0; index < k && written < RecoveryCount; ++index) {
-    if ((seen[index >> 6] >> (index & 63) & 1) == 0)
-      ErasuresIndices[written++] = static_cast<uint8_t>(index);
-  }
-  return true;
+  return params.OriginalCount + params.RecoveryCount <= 64 ? sort_blocks<1>(*this, blocks, lengths)
+                                                           : sort_blocks<4>(*this, blocks, lengths);
 }
 
 void CM256Decoder::DecodeM1() {

@@ -73,6 +73,8 @@ constexpr std::array<uint8_t, 256 * 256> kDiv11d = quotients_11d();
 // above minus this multiple of 255.
 constexpr int kLogBias = (gf_cauchy_solve::kMaxMissing + 1) * 255;
 
+// The vectors pay from this many points on: for fewer, the loads of points
+// just written would wait on their stores longer than the tables take.
 constexpr int kVectorPoints = 8;
 
 // A single pass's sums of logarithms (at most eight of each sign, each up to
@@ -99,15 +101,17 @@ void gf_cauchy_solve::prepare(const gf_solve_field &field, int n, int r, const u
                               const uint8_t *offset) {
   field_ = &field;
   point_ = point;
+  offset_ = offset;
   n_ = n;
   r_ = r;
   const int points = 2 * n + r;
   const uint8_t *missing = point + n + r;
   const uint8_t *exp = field.exp;
-  // The vectors pay from a few points on: for fewer, the loads of points
-  // just written would wait on their stores longer than the tables take.
   const gf_kernel_set &k = gf_active_kernels();
   kernels_ = k.cauchy_weights != nullptr && points >= kVectorPoints ? &k : nullptr;
+  // One pass of few points: coefficients() works straight from the points.
+  direct_ = kernels_ == nullptr && points < kVectorPoints && n <= kRowsPerPass;
+  if (direct_) return;
   // From the last pass back: each pass's system takes in the repair and
   // missing points of its own rows.
   if (kernels_ != nullptr) {
@@ -124,10 +128,6 @@ void gf_cauchy_solve::prepare(const gf_solve_field &field, int n, int r, const u
     }
     return;
   }
-  offset_ = offset;
-  // One pass of few points: coefficients() works straight from the points.
-  direct_ = points < kVectorPoints && n <= kRowsPerPass;
-  if (direct_) return;
   const uint8_t *log = field.log;
   int sums[256];
   for (int p = passes() - 1; p >= 0; --p) {

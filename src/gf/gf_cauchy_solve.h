@@ -30,10 +30,11 @@
 // field's generator (log[x] in 0 .. 254 for x != 0, and log[0] a multiple of
 // 255, so that a factor of 0 leaves a sum of logarithms as it is), powers
 // (exp[i] for i below kGfSolveExpSize, so that short sums need no reduction),
-// products (mul[y * 256 + x] = x * y) and quotients (div[y * 256 + x] = x / y).
+// products (mul[y * 256 + x] = x * y) and quotients (div[y * 256 + x] = x / y);
+// and the field's map onto the one where a kernel set with field
+// instructions computes the same in vectors.
 inline constexpr unsigned kGfSolveExpSize = 19 * 255;
-// The field's map onto the one where a kernel set with field instructions
-// computes the same in vectors.
+
 struct gf_solve_field {
   const uint8_t *log;
   const uint8_t *exp;

@@ -1,6 +1,7 @@
 #include "reed_solomon/rs_engine.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -55,8 +56,16 @@ gf *build_matrix(uint16_t m, uint32_t k, uint32_t n) {
   return matrix.release();
 }
 
-// The point of ESI e below 256 in GF(2^8).
-uint8_t solve_point(uint32_t esi) { return esi == 0 ? 0 : of_gf_2_8_exp[esi - 1]; }
+// The point of each ESI below 256 in GF(2^8).
+constexpr std::array<uint8_t, 256> solve_points() {
+  std::array<uint8_t, 256> t{};
+  unsigned x = 1;  // alpha^(e - 1)
+  for (uint32_t e = 1; e < 256; ++e, x = gf_slow_mul(x, 2, 0x11D, 8))
+    t[e] = static_cast<uint8_t>(x);
+  return t;
+}
+constexpr std::array<uint8_t, 256> kSolvePoint = solve_points();
+uint8_t solve_point(uint32_t esi) { return kSolvePoint[esi]; }
 
 // The logarithms of the scales 1 / A'(t) of the sources and 1 / A(q) of the
 // repair symbols, for the ESIs below 256 of a GF(2^8) code.

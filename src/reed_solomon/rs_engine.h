@@ -93,11 +93,12 @@ void rs_matrix_multiply(uint16_t m, const gf *a, const gf *b, gf *c, int n, int 
 //
 // prepare: src[0 .. k) holds the received source symbols (null where
 // missing); the e missing ones are rebuilt from the first e of the `offered`
-// repair symbols repair[i] with ESIs repair_esi[i]. It solves the e x e system,
-// folds the received sources' share into the solution (each missing source is
-// then one sum of products over the k symbols used) and takes its working
-// memory. run then writes each missing source symbol i into out[i] (k entries;
-// null entries are skipped), eight per pass over the k symbols. Buffers may be
+// repair symbols repair[i] with ESIs repair_esi[i]. It computes, for each
+// missing source, the coefficients of one sum of products over the k symbols
+// used, and takes its working memory: in closed form in GF(2^8) while the
+// repair ESIs are below 256, else by inverting the e x e system and folding
+// the received sources' share into the solution. run then writes each missing source symbol i into
+// out[i] (k entries; null entries are skipped), eight per pass over the k symbols. Buffers may be
 // shared with the inputs: every input is read before any output is written.
 class rs_decode_plan {
  public:

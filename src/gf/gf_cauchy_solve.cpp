@@ -60,12 +60,18 @@ constexpr gf_field_map field_map() {
 }
 
 constexpr std::array<uint8_t, 256 * 256> quotients_11d() {
-  std::array<uint8_t, 256 * 256> t{};
+  std::array<uint8_t, 256 * 256> table{};
+  // Raw pointers: every call of std::array's operator[] costs the constant
+  // evaluator steps of its own.
+  uint8_t *t = table.data();
+  const uint8_t *log = k11d.log.data();
+  const uint8_t *exp = k11d.exp.data();
   for (unsigned y = 1; y < 256; ++y) {
-    for (unsigned x = 1; x < 256; ++x)
-      t[y * 256 + x] = k11d.exp[(k11d.log[x] + 255u - k11d.log[y]) % 255];
+    uint8_t *row = t + y * 256;
+    const unsigned log_y = 255u - log[y];
+    for (unsigned x = 1; x < 256; ++x) row[x] = exp[log[x] + log_y];
   }
-  return t;
+  return table;
 }
 constexpr std::array<uint8_t, 256 * 256> kDiv11d = quotients_11d();
 

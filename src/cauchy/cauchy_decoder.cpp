@@ -130,18 +130,13 @@ void CM256Decoder::Decode() {
     const int first = p * gf_cauchy_solve::kRowsPerPass;
     const int rows = std::min(gf_cauchy_solve::kRowsPerPass, N - first);
     int count = 0;
-    for (int j = first; j < N; ++j) {
-      src[count] = block_bytes(Recovery[j]);
-      lengths[count++] = bb;
-    }
-    for (int o = 0; o < OriginalCount; ++o) {
-      src[count] = block_bytes(Original[o]);
-      lengths[count++] = OriginalBytes[o];
-    }
-    for (int i = 0; i < first; ++i) {
-      src[count] = block_bytes(Recovery[i]);
-      lengths[count++] = bb;
-    }
+    auto add = [&](const cm256_block *b, int length) {
+      src[count] = block_bytes(b);
+      lengths[count++] = length;
+    };
+    for (int j = first; j < N; ++j) add(Recovery[j], bb);
+    for (int o = 0; o < OriginalCount; ++o) add(Original[o], OriginalBytes[o]);
+    for (int i = 0; i < first; ++i) add(Recovery[i], bb);
     solve.coefficients(p, first, first + rows, coeff);
     for (int r = 0; r < rows; ++r) out[r] = block_bytes(Recovery[first + r]);
     // Each output is one of the sources: the kernels read a column of every

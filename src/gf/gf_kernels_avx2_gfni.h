@@ -13,15 +13,12 @@ struct Avx2Gfni : Ymm {
   using split = reg;
   static split split_of(reg v) { return v; }
   static reg product(const split &v, coef matrix) {
-    // The empty asm statement keeps the broadcast matrix in a register: as a
-    // folded {1to4} memory operand one assembler in use encodes its
-    // displacement at the wrong scale.
-    reg m = _mm256_set1_epi64x(matrix);
-    __asm__("" : "+x"(m));
-    return _mm256_gf2p8affine_epi64_epi8(v, m, 0);
+    return affine(v, static_cast<uint64_t>(matrix));
   }
   static reg broadcast(uint8_t b) { return _mm256_set1_epi8(static_cast<char>(b)); }
-  // Matrices stay in registers for the reason given above.
+  // The empty asm statement keeps the broadcast matrix in a register: as a
+  // folded {1to4} memory operand one assembler in use encodes its
+  // displacement at the wrong scale.
   static reg matrix_of(uint64_t matrix) {
     reg m = _mm256_set1_epi64x(static_cast<long long>(matrix));
     __asm__("" : "+x"(m));

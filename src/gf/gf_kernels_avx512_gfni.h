@@ -14,15 +14,12 @@ struct Avx512Gfni : Zmm {
   using split = reg;
   static split split_of(reg v) { return v; }
   static reg product(const split &v, coef matrix) {
-    // The empty asm statement keeps the broadcast matrix in a register: as a
-    // folded {1to8} memory operand one assembler in use encodes its
-    // displacement at the wrong scale.
-    reg m = _mm512_set1_epi64(matrix);
-    __asm__("" : "+v"(m));
-    return _mm512_gf2p8affine_epi64_epi8(v, m, 0);
+    return affine(v, static_cast<uint64_t>(matrix));
   }
   static reg broadcast(uint8_t b) { return _mm512_set1_epi8(static_cast<char>(b)); }
-  // Matrices stay in registers for the reason given above.
+  // The empty asm statement keeps the broadcast matrix in a register: as a
+  // folded {1to8} memory operand one assembler in use encodes its
+  // displacement at the wrong scale.
   static reg matrix_of(uint64_t matrix) {
     reg m = _mm512_set1_epi64(static_cast<long long>(matrix));
     __asm__("" : "+v"(m));

@@ -99,8 +99,7 @@ void CM256Decoder::Decode() {
   // Recovery block x is the sum over the originals t of (t + x_0) / (x + t)
   // times O_t: a Cauchy code with sigma(t) = t + x_0 and rho = 1. Missing
   // original i is restored into recovery block i.
-  const gf_solve_field field =
-      gf_solve_field_14d(GF256Ctx.GF256_MUL_TABLE, GF256Ctx.GF256_DIV_TABLE);
+  const gf_solve_field &field = gf_solve_field_14d();
   const uint8_t *log = field.log;
   uint8_t point[256], offset[256];
   for (int j = 0; j < N; ++j) {

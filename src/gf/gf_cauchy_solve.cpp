@@ -59,48 +59,64 @@ constexpr gf_field_map field_map() {
   return {gf_mul_const_from_row(to).affine, gf_mul_const_from_row(from).affine};
 }
 
-constexpr std::array<uint8_t, 256 * 256> quotients_11d() {
-  std::array<uint8_t, 256 * 256> table{};
-  // Raw pointers: every call of std::array's operator[] costs the constant
-  // evaluator steps of its own.
-  uint8_t *t = table.data();
-  const uint8_t *log = k11d.log.data();
-  const uint8_t *exp = k11d.exp.data();
-  for (unsigned y = 1; y < 256; ++y) {
-    uint8_t *row = t + y * 256;
-    const unsigned log_y = 255u - log[y];
-    for (unsigned x = 1; x < 256; ++x) row[x] = exp[log[x] + log_y];
-  }
-  return table;
-}
-constexpr std::array<uint8_t, 256 * 256> kDiv11d = quotients_11d();
-
 // Sums of at most kMaxMissing logarithms of each sign, plus an offset, stay
 // above minus this multiple of 255.
 constexpr int kLogBias = (gf_cauchy_solve::kMaxMissing + 1) * 255;
+
+// With W's logarithm reduced, a coefficient's log W + log F - log(s + y), as
+// log W + 2 * 255 - log W(y) - log(s + y), needs no reduction either.
+static_assert(254 + 2 * 255 < kGfSolveExpSize);
 
 // The vectors pay from this many points on: for fewer, the loads of points
 // just written would wait on their stores longer than the tables take.
 constexpr int kVectorPoints = 8;
 
-// A single pass's sums of logarithms (at most eight of each sign, each up to
-// 255, and an offset below 255) lie within this multiple of 255 of 0, and the
-// power table reaches it either way.
-constexpr int kDirectBase = (gf_cauchy_solve::kRowsPerPass + 1) * 255;
-static_assert(2 * kDirectBase < kGfSolveExpSize);
+// A single pass of N missing points and fewer than kVectorPoints points in all
+// (so N <= 3), straight from the points. The logarithms of the differences
+// between the symbols' points and the rows' that W and F sum are the
+// coefficients' own: each is looked up once for both, and the sums go to the
+// power table unreduced.
+constexpr int kDirectMissing = (kVectorPoints - 1) / 2;
+// A coefficient's sum of logarithms lies within (2N + 2) * 255 below 0 and
+// (2N + 1) * 255 above.
+constexpr int kDirectBase = (2 * kDirectMissing + 2) * 255;
+static_assert(kDirectBase + (2 * kDirectMissing + 1) * 255 < int{kGfSolveExpSize});
+
+template <int N>
+void direct_coefficients(const gf_solve_field &field, const uint8_t *point, const uint8_t *offset,
+                         int count, int row_begin, int row_end, uint8_t *coeff) {
+  const uint8_t *log = field.log;
+  const uint8_t *exp = field.exp;
+  const uint8_t *y = point + count;
+  // d[i][s] = log(s + y_i); the logarithm of W at symbol s and of F at row i.
+  int d[N][kVectorPoints], w[kVectorPoints], f[N];
+  for (int s = 0; s < count; ++s) {
+    w[s] = offset[s];
+    for (int i = 0; i < N; ++i) {
+      d[i][s] = log[point[s] ^ y[i]];
+      w[s] += d[i][s] - log[point[s] ^ point[i]];
+    }
+  }
+  for (int i = 0; i < N; ++i) {
+    f[i] = -offset[count + i];
+    for (int j = 0; j < N; ++j) f[i] += d[i][j] - log[y[i] ^ y[j]];
+  }
+  for (int i = row_begin; i < row_end; ++i) {
+    for (int s = 0; s < count; ++s) coeff[s] = exp[kDirectBase + w[s] + f[i] - d[i][s]];
+    coeff += count;
+  }
+}
 
 }  // namespace
 
 const gf_solve_field &gf_solve_field_11d() {
-  static constexpr gf_solve_field field{k11d.log.data(), k11d.exp.data(),
-                                        of_gf_2_8_mul_table[0].data(), kDiv11d.data(),
-                                        field_map<0x11D>()};
+  static constexpr gf_solve_field field{k11d.log.data(), k11d.exp.data(), field_map<0x11D>()};
   return field;
 }
 
-gf_solve_field gf_solve_field_14d(const uint8_t *mul, const uint8_t *div) {
-  static constexpr gf_field_map map = field_map<0x14D>();
-  return {k14d.log.data(), k14d.exp.data(), mul, div, map};
+const gf_solve_field &gf_solve_field_14d() {
+  static constexpr gf_solve_field field{k14d.log.data(), k14d.exp.data(), field_map<0x14D>()};
+  return field;
 }
 
 void gf_cauchy_solve::prepare(const gf_solve_field &field, int n, int r, const uint8_t *point,
@@ -111,13 +127,14 @@ void gf_cauchy_solve::prepare(const gf_solve_field &field, int n, int r, const u
   n_ = n;
   r_ = r;
   const int points = 2 * n + r;
+  // One pass of few points: coefficients() works straight from the points.
+  direct_ = points < kVectorPoints;
+  kernels_ = nullptr;
+  if (direct_) return;
   const uint8_t *missing = point + n + r;
   const uint8_t *exp = field.exp;
   const gf_kernel_set &k = gf_active_kernels();
-  kernels_ = k.cauchy_weights != nullptr && points >= kVectorPoints ? &k : nullptr;
-  // One pass of few points: coefficients() works straight from the points.
-  direct_ = kernels_ == nullptr && points < kVectorPoints && n <= kRowsPerPass;
-  if (direct_) return;
+  if (k.cauchy_weights != nullptr) kernels_ = &k;
   // From the last pass back: each pass's system takes in the repair and
   // missing points of its own rows.
   if (kernels_ != nullptr) {
@@ -146,7 +163,7 @@ void gf_cauchy_solve::prepare(const gf_solve_field &field, int n, int r, const u
       int sum = last ? 0 : sums[u];
       for (int j = first; j < end; ++j) sum += log[t ^ missing[j]] - log[t ^ point[j]];
       sums[u] = sum;
-      w[u] = exp[static_cast<unsigned>(sum + offset[u] + kLogBias) % 255];
+      w[u] = static_cast<uint8_t>(static_cast<unsigned>(sum + offset[u] + kLogBias) % 255);
     }
   }
 }
@@ -160,41 +177,26 @@ void gf_cauchy_solve::coefficients(int p, int row_begin, int row_end, uint8_t *c
   const uint8_t *x = point_ + first;
   const uint8_t *row_w = w_[p] + count;
   const uint8_t *row_point = point_ + count;
-  const uint8_t *div = field_->div;
+  const uint8_t *log = field_->log;
+  const uint8_t *exp = field_->exp;
+  if (direct_) {
+    auto direct = [&](auto fn) { fn(*field_, point_, offset_, count, row_begin, row_end, coeff); };
+    if (n_ == 1) return direct(direct_coefficients<1>);
+    if (n_ == 2) return direct(direct_coefficients<2>);
+    return direct(direct_coefficients<3>);
+  }
   if (kernels_ != nullptr) {
     uint8_t f[kMaxMissing];
-    for (int i = row_begin; i < row_end; ++i) f[i - row_begin] = div[row_w[i] << 8 | 1];
+    for (int i = row_begin; i < row_end; ++i) f[i - row_begin] = exp[255 - log[row_w[i]]];
     kernels_->cauchy_rows(coeff, row_end - row_begin, w, x, static_cast<size_t>(count),
                           row_point + row_begin, f, &field_->map);
     return;
   }
-  // Each symbol's point (high byte) and W (low byte): with a row's point in
-  // the high byte, the quotient table's index of W / (s + y).
-  uint16_t symbol[256];
-  const uint8_t *times_f[kMaxMissing];
-  if (direct_) {
-    // W from the points here and now: sums over the single pass's factors.
-    const uint8_t *log = field_->log;
-    const uint8_t *exp = field_->exp;
-    // The logarithm of W, unreduced: within kDirectBase of 0 either way.
-    auto log_w = [&](int u) {
-      const unsigned t = point_[u];
-      int sum = offset_[u];
-      for (int j = 0; j < n_; ++j) sum += log[t ^ row_point[j]] - log[t ^ point_[j]];
-      return sum;
-    };
-    for (int s = 0; s < count; ++s)
-      symbol[s] = static_cast<uint16_t>(x[s] << 8 | exp[kDirectBase + log_w(s)]);
-    for (int i = row_begin; i < row_end; ++i)
-      times_f[i] = field_->mul + 256 * exp[kDirectBase - log_w(count + i)];
-  } else {
-    for (int s = 0; s < count; ++s) symbol[s] = static_cast<uint16_t>(x[s] << 8 | w[s]);
-    for (int i = row_begin; i < row_end; ++i)
-      times_f[i] = field_->mul + 256 * div[row_w[i] << 8 | 1];
-  }
+  // W in logarithms: F = 1 / W adds 255 - log W.
   for (int i = row_begin; i < row_end; ++i) {
-    const unsigned y = unsigned{row_point[i]} << 8;
-    for (int s = 0; s < count; ++s) coeff[s] = times_f[i][div[symbol[s] ^ y]];
+    const unsigned y = row_point[i];
+    const unsigned shift = 2 * 255u - row_w[i];
+    for (int s = 0; s < count; ++s) coeff[s] = exp[w[s] + shift - log[x[s] ^ y]];
     coeff += count;
   }
 }

@@ -28,27 +28,23 @@
 
 // The tables of a GF(2^8) field that the solve reads: logarithms to the
 // field's generator (log[x] in 0 .. 254 for x != 0, and log[0] a multiple of
-// 255, so that a factor of 0 leaves a sum of logarithms as it is), powers
-// (exp[i] for i below kGfSolveExpSize, so that short sums need no reduction),
-// products (mul[y * 256 + x] = x * y) and quotients (div[y * 256 + x] = x / y);
-// and the field's map onto the one where a kernel set with field
-// instructions computes the same in vectors.
-inline constexpr unsigned kGfSolveExpSize = 19 * 255;
+// 255, so that a factor of 0 leaves a sum of logarithms as it is) and powers
+// (exp[i] for i below kGfSolveExpSize, so that short sums of logarithms need
+// no reduction); and the field's map onto the one where a kernel set with
+// field instructions computes the same in vectors.
+inline constexpr unsigned kGfSolveExpSize = 16 * 255;
 
 struct gf_solve_field {
   const uint8_t *log;
   const uint8_t *exp;
-  const uint8_t *mul;
-  const uint8_t *div;
   gf_field_map map;
 };
 
 // GF(2^8) modulo x^8 + x^4 + x^3 + x^2 + 1, every table built at compile time.
 const gf_solve_field &gf_solve_field_11d();
 
-// The logarithms and powers of GF(2^8) modulo x^8 + x^6 + x^3 + x^2 + 1, with
-// the caller's tables of products and quotients in that field.
-gf_solve_field gf_solve_field_14d(const uint8_t *mul, const uint8_t *div);
+// GF(2^8) modulo x^8 + x^6 + x^3 + x^2 + 1, likewise.
+const gf_solve_field &gf_solve_field_14d();
 
 class gf_cauchy_solve {
  public:
@@ -78,6 +74,6 @@ class gf_cauchy_solve {
   // One pass of few points: prepare leaves the work to coefficients.
   bool direct_ = false;
   // Per pass and point, W over the system left at that pass (F = 1 / W at a
-  // missing point).
+  // missing point): its value for the field instructions, else its logarithm.
   uint8_t w_[kMaxMissing / kRowsPerPass][256];
 };

@@ -186,7 +186,7 @@ bool cauchy_agrees(const gf_kernel_set &k) {
   constexpr size_t kElements = 70;
   constexpr int kRows = 9;
   constexpr size_t kRoom = kRows * kElements + 64;  // guard bytes behind
-  const gf_field_map maps[] = {gf_solve_field_11d().map, gf_solve_field_14d(nullptr, nullptr).map};
+  const gf_field_map maps[] = {gf_solve_field_11d().map, gf_solve_field_14d().map};
   for (const gf_field_map &map : maps) {
     uint8_t x[kElements], scale[kElements], f[16], y[16];
     fill_pattern(x, kElements, 11);

@@ -117,9 +117,36 @@ void dot_rows(uint8_t *const *out, const uint8_t *const *src, int count, const g
       table[j * R + r] = V::coef_of(&field[coeff[r * stride + j]]);
     }
   }
+  // One step of up to a vector at offset i.
+  auto step = [&](size_t i, size_t n) ZV_GF_LAMBDA_INLINE {
+    typename V::reg sum[R];
+    ZV_GF_UNROLL for (int r = 0; r < R; ++r) {
+      sum[r] = accumulate ? load_n<V>(out[r] + i, n) : V::zero();
+    }
+    for (int j = 0; j < count; ++j) {
+      const typename V::split s = V::split_of(load_n<V>(src[j] + i, n));
+      ZV_GF_UNROLL for (int r = 0; r < R; ++r) {
+        sum[r] = V::bxor(sum[r], V::product(s, table[j * R + r]));
+      }
+    }
+    ZV_GF_UNROLL for (int r = 0; r < R; ++r) store_n<V>(out[r] + i, n, sum[r]);
+  };
+  // Sources that share one misalignment are brought onto vector boundaries,
+  // where a set has byte masks to take the bytes before the first boundary
+  // in one partial step: a load across two cache lines costs both. That step
+  // comes last, so that it never waits on the stores of the steps next to it
+  // when an output is one of the sources.
+  size_t head = 0;
+  if constexpr (V::masked) {
+    const uintptr_t offset = count > 0 ? reinterpret_cast<uintptr_t>(src[0]) & (V::width - 1) : 0;
+    bool shared = offset != 0;
+    for (int j = 1; shared && j < count; ++j)
+      shared = (reinterpret_cast<uintptr_t>(src[j]) & (V::width - 1)) == offset;
+    if (shared && V::width - offset < bytes) head = V::width - offset;
+  }
+  size_t from = head;
   constexpr int U = dot_vectors<V, R>();
   constexpr size_t kStep = U * V::width;
-  size_t from = 0;
   if constexpr (U > 1) {
     for (; from + kStep <= bytes; from += kStep) {
       typename V::reg sum[R][U];
@@ -144,22 +171,8 @@ void dot_rows(uint8_t *const *out, const uint8_t *const *src, int count, const g
       }
     }
   }
-  over_region<V>(
-      bytes,
-      [&](size_t i, size_t n) ZV_GF_LAMBDA_INLINE {
-        typename V::reg sum[R];
-        ZV_GF_UNROLL for (int r = 0; r < R; ++r) {
-          sum[r] = accumulate ? load_n<V>(out[r] + i, n) : V::zero();
-        }
-        for (int j = 0; j < count; ++j) {
-          const typename V::split s = V::split_of(load_n<V>(src[j] + i, n));
-          ZV_GF_UNROLL for (int r = 0; r < R; ++r) {
-            sum[r] = V::bxor(sum[r], V::product(s, table[j * R + r]));
-          }
-        }
-        ZV_GF_UNROLL for (int r = 0; r < R; ++r) store_n<V>(out[r] + i, n, sum[r]);
-      },
-      from);
+  over_region<V>(bytes, step, from);
+  if (head != 0) step(0, head);
 }
 
 using DotRowsFn = void (*)(uint8_t *const *, const uint8_t *const *, int, const gf_mul_const *,

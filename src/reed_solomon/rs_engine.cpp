@@ -394,6 +394,46 @@ void rs_matrix_multiply(uint16_t m, const gf *a, const gf *b, gf *c, int n, int 
   }
 }
 
+namespace {
+
+// Whether a decode can take the closed form: a GF(2^8) code, every repair ESI
+// below 256 (where each has a point of its own).
+bool closed_form_serves(const rs_code *code, uint32_t largest_repair_esi) {
+  return code->log_scale != nullptr && largest_repair_esi < 256;
+}
+
+// The e x k coefficients in closed form that rebuild the missing sources (in
+// ascending order) over the e repair symbols and then the received sources
+// (src[i] != null) in ascending order; false when a repair ESI repeats.
+bool closed_form(const rs_code *code, int e, const uint32_t *repair_esi, const gf *const *src,
+                 gf *coeff) {
+  const uint32_t k = code->k;
+  // The repair points, the received source points, the missing ones.
+  uint8_t point[256], offset[256];
+  uint64_t seen[4] = {};
+  for (int a = 0; a < e; ++a) {
+    const uint32_t esi = repair_esi[a];
+    const uint64_t bit = uint64_t{1} << (esi & 63);
+    // A repair symbol given twice leaves the system short of an equation.
+    if ((seen[esi >> 6] & bit) != 0) return false;
+    seen[esi >> 6] |= bit;
+    point[a] = solve_point(esi);
+    offset[a] = code->log_scale[esi];
+  }
+  uint32_t received = static_cast<uint32_t>(e), missing = k;
+  for (uint32_t i = 0; i < k; ++i) {
+    const uint32_t at = src[i] != nullptr ? received++ : missing++;
+    point[at] = solve_point(i);
+    offset[at] = code->log_scale[i];
+  }
+  gf_cauchy_solve solve;
+  solve.prepare(gf_solve_field_11d(), e, static_cast<int>(k) - e, point, offset);
+  solve.coefficients(0, 0, e, coeff);
+  return true;
+}
+
+}  // namespace
+
 rs_decode_plan::~rs_decode_plan() {
   if (inverse_ != nullptr && inverse_ != small_inverse_) of_free(inverse_);
   if (coeff_ != nullptr && coeff_ != small_coeff_) of_free(coeff_);
@@ -414,17 +454,12 @@ rs_decode_plan::result rs_decode_plan::prepare(const rs_code *code, const gf *co
   if (e == 0) return kOk;
   if (offered < e) return kTooFew;
   const size_t ee = static_cast<size_t>(e);
-  // The closed form serves while every point is distinct.
-  bool closed_form = code->log_scale != nullptr;
-  for (int a = 0; a < e; ++a) {
-    repair_[a] = repair[a];
-    closed_form = closed_form && repair_esi[a] < 256;
-  }
-  if (closed_form) {
+  for (int a = 0; a < e; ++a) repair_[a] = repair[a];
+  if (closed_form_serves(code, *std::max_element(repair_esi, repair_esi + e))) {
     coeff_ = e <= kBatch ? small_coeff_ : static_cast<gf *>(of_malloc(ee * k));
     if (e > kBatch) work_ = static_cast<gf *>(of_malloc(len != 0 ? (ee - kBatch) * len : 1));
     if (coeff_ == nullptr || (e > kBatch && work_ == nullptr)) return kNoMemory;
-    return solve(repair_esi, src) ? kOk : kSingular;
+    return closed_form(code, e, repair_esi, src, coeff_) ? kOk : kSingular;
   }
   inverse_ = e <= kSmall ? small_inverse_ : static_cast<gf *>(of_malloc(ee * ee));
   // Large systems take the coefficients and the scratch area in one block.
@@ -462,34 +497,6 @@ rs_decode_plan::result rs_decode_plan::prepare(const rs_code *code, const gf *co
                 false);
   for (size_t b = 0; b < ee; ++b) std::memcpy(coeff_ + b * k, inverse_ + b * ee, ee);
   return kOk;
-}
-
-bool rs_decode_plan::solve(const uint32_t *repair_esi, const gf *const *src) {
-  const uint32_t k = code_->k;
-  const int e = e_;
-  // The repair points, the received source points, the missing ones.
-  uint8_t point[256], offset[256];
-  uint64_t seen[4] = {};
-  for (int a = 0; a < e; ++a) {
-    const uint32_t esi = repair_esi[a];
-    const uint64_t bit = uint64_t{1} << (esi & 63);
-    // A repair symbol given twice leaves the system short of an equation.
-    if ((seen[esi >> 6] & bit) != 0) return false;
-    seen[esi >> 6] |= bit;
-    point[a] = solve_point(esi);
-    offset[a] = code_->log_scale[esi];
-  }
-  // Missing sources in ascending order, as missing_ lists them.
-  uint32_t received = static_cast<uint32_t>(e), missing = k;
-  for (uint32_t i = 0; i < k; ++i) {
-    const uint32_t at = src[i] != nullptr ? received++ : missing++;
-    point[at] = solve_point(i);
-    offset[at] = code_->log_scale[i];
-  }
-  gf_cauchy_solve solve;
-  solve.prepare(gf_solve_field_11d(), e, static_cast<int>(k) - e, point, offset);
-  solve.coefficients(0, 0, e, coeff_);
-  return true;
 }
 
 void rs_decode_plan::run(const gf *const *src, gf *const *out) {
@@ -551,18 +558,37 @@ int rs_shuffle(gf **pkt, int *index, int k) {
 int rs_decode_in_place(const rs_code *code, gf **pkt, int *index, size_t len) {
   const int k = static_cast<int>(code->k);
   if (rs_shuffle(pkt, index, k) != 0) return kRsDuplicate;
+  // After the shuffle, a position holds its own source symbol or a repair
+  // symbol, whose buffer receives the missing source of that position. The
+  // symbols at hand are listed repair symbols first, then received sources.
   const gf *src[kRsMaxSourceSymbols];
-  const gf *repair[kRsMaxSourceSymbols];
+  gf *repair[kRsMaxSourceSymbols], *received[kRsMaxSourceSymbols];
   uint32_t repair_esi[kRsMaxSourceSymbols];
-  int offered = 0;
+  int offered = 0, count = 0;
+  uint32_t largest_esi = 0;
   for (int i = 0; i < k; ++i) {
     const int esi = index[i];
     if (esi < 0 || static_cast<uint32_t>(esi) >= code->n) return kRsBadIndex;
-    src[i] = esi == i ? pkt[i] : nullptr;
-    if (esi >= k) {
+    const bool own = esi == i;
+    src[i] = own ? pkt[i] : nullptr;
+    if (own) {
+      received[count++] = pkt[i];
+    } else {
       repair[offered] = pkt[i];
       repair_esi[offered++] = static_cast<uint32_t>(esi);
+      largest_esi = std::max(largest_esi, static_cast<uint32_t>(esi));
     }
+  }
+  if (offered == 0) return 0;
+  // Up to a pass of losses in closed form: one pass over the symbols at hand,
+  // which reads each column of them before it writes the missing sources over
+  // the repair symbols.
+  if (offered <= kGfDotRows && closed_form_serves(code, largest_esi)) {
+    gf coeff[kGfDotRows * kRsMaxSourceSymbols];
+    if (!closed_form(code, offered, repair_esi, src, coeff)) return rs_decode_plan::kSingular;
+    std::memcpy(repair + offered, received, static_cast<size_t>(count) * sizeof(gf *));
+    gf_region_dot(repair, offered, repair, k, rs_field_constants(code->m), coeff, len, false);
+    return 0;
   }
   rs_decode_plan plan;
   const rs_decode_plan::result r = plan.prepare(code, src, repair_esi, repair, offered, len);

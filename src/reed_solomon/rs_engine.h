@@ -115,8 +115,6 @@ class rs_decode_plan {
  private:
   static constexpr int kSmall = 32;  // systems up to this size need no heap
   static constexpr int kBatch = 8;   // outputs per pass; more need a work area
-  // The coefficients in closed form; false when a repair ESI repeats.
-  bool solve(const uint32_t *repair_esi, const gf *const *src);
   const rs_code *code_ = nullptr;
   size_t len_ = 0;
   int e_ = 0;

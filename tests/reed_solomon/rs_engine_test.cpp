@@ -128,8 +128,8 @@ TEST(RsEngine, CodesAreSharedAndTheCacheIsBounded) {
 // Any e missing sources come back from any e repair symbols, in both fields,
 // with up to eight per pass and more (a work area), with repair ESIs past the
 // field's distinct points (where a decoder cannot take the closed form), and
-// with outputs left out. A repair ESI given twice is refused before anything
-// is written.
+// with outputs left out, and in place from symbols in any order. A repair ESI
+// given twice is refused before anything is written.
 TEST(RsEngine, DecodeRebuildsAnyLossFromAnyRepairSymbols) {
   struct Case {
     uint16_t m;
@@ -182,6 +182,27 @@ TEST(RsEngine, DecodeRebuildsAnyLossFromAnyRepairSymbols) {
         const uint32_t s = order[i];
         EXPECT_EQ(rebuilt[s], out[s] != nullptr ? src[s] : Symbol(kLen, 0xEE)) << "source " << s;
       }
+      // In place, from the received sources and the repair symbols in any
+      // order: afterwards position i holds source i.
+      Symbols held;
+      std::vector<int> index;
+      for (uint32_t i = 0; i < c.k; ++i) {
+        if (in[i] != nullptr) held.push_back(src[i]), index.push_back(static_cast<int>(i));
+      }
+      for (uint32_t i = 0; i < c.lost; ++i)
+        held.push_back(repair[i]), index.push_back(static_cast<int>(esi[i]));
+      std::vector<size_t> slot(c.k);
+      for (size_t i = 0; i < slot.size(); ++i) slot[i] = i;
+      std::shuffle(slot.begin(), slot.end(), rng);
+      std::vector<gf *> pkt(c.k);
+      std::vector<int> pkt_index(c.k);
+      for (size_t i = 0; i < slot.size(); ++i) {
+        pkt[i] = held[slot[i]].data();
+        pkt_index[i] = index[slot[i]];
+      }
+      ASSERT_EQ(rs_decode_in_place(code, pkt.data(), pkt_index.data(), kLen), 0);
+      for (uint32_t i = 0; i < c.k; ++i)
+        EXPECT_EQ(Symbol(pkt[i], pkt[i] + kLen), src[i]) << "in place, source " << i;
     }
     if (c.lost >= 2) {
       const Symbols src = rs_test::random_symbols(rng, c.k, kLen);
@@ -193,6 +214,19 @@ TEST(RsEngine, DecodeRebuildsAnyLossFromAnyRepairSymbols) {
       EXPECT_EQ(plan.prepare(code, in.data(), twice.data(), repair.data(), static_cast<int>(c.lost),
                              kLen),
                 rs_decode_plan::kSingular);
+      // In place, the buffers as they were.
+      Symbols held(src.begin(), src.end());
+      for (uint32_t i = 0; i < c.lost; ++i) held[i] = src[0];
+      const Symbols before = held;
+      std::vector<gf *> pkt;
+      std::vector<int> index;
+      for (uint32_t i = 0; i < c.k; ++i) {
+        pkt.push_back(held[i].data());
+        index.push_back(static_cast<int>(i < c.lost ? c.k : i));
+      }
+      EXPECT_EQ(rs_decode_in_place(code, pkt.data(), index.data(), kLen),
+                rs_decode_plan::kSingular);
+      EXPECT_EQ(held, before);
     }
     rs_code_release(code);
   }

@@ -39,28 +39,42 @@ const gf_kernel_set *gf_kernels_avx2() {
 const gf_kernel_set *gf_kernels_ssse3() {
   return cpu_has(true, false, false, false) ? gf_kernels_ssse3_unchecked() : nullptr;
 }
-#else
+const gf_kernel_set *gf_kernels_neon() { return nullptr; }
+#elif defined(ZVFEC_GF_ARM_KERNELS)
+// NEON is part of every aarch64 processor.
+const gf_kernel_set *gf_kernels_neon_unchecked();
+const gf_kernel_set *gf_kernels_neon() { return gf_kernels_neon_unchecked(); }
+#endif
+#if !defined(ZVFEC_GF_X86_KERNELS)
 const gf_kernel_set *gf_kernels_avx512_gfni() { return nullptr; }
 const gf_kernel_set *gf_kernels_avx2_gfni() { return nullptr; }
 const gf_kernel_set *gf_kernels_avx512() { return nullptr; }
 const gf_kernel_set *gf_kernels_avx2() { return nullptr; }
 const gf_kernel_set *gf_kernels_ssse3() { return nullptr; }
 #endif
+#if !defined(ZVFEC_GF_X86_KERNELS) && !defined(ZVFEC_GF_ARM_KERNELS)
+const gf_kernel_set *gf_kernels_neon() { return nullptr; }
+#endif
 
 namespace {
 
-// Vector sets by name, best first. Where a processor has both AVX-512BW and
-// GFNI, one affine instruction per product beats two shuffles at any width;
-// without GFNI, the 64-byte shuffles beat the 32-byte ones.
+// Vector sets of this architecture by name, best first. Where a processor
+// has both AVX-512BW and GFNI, one affine instruction per product beats two
+// shuffles at any width; without GFNI, the 64-byte shuffles beat the 32-byte
+// ones.
 struct NamedSet {
   const char *name;
   const gf_kernel_set *(*get)();
 };
+#if defined(ZVFEC_GF_ARM_KERNELS)
+constexpr NamedSet kVectorSets[] = {{"neon", gf_kernels_neon}};
+#else
 constexpr NamedSet kVectorSets[] = {{"avx512-gfni", gf_kernels_avx512_gfni},
                                     {"avx2-gfni", gf_kernels_avx2_gfni},
                                     {"avx512", gf_kernels_avx512},
                                     {"avx2", gf_kernels_avx2},
                                     {"ssse3", gf_kernels_ssse3}};
+#endif
 constexpr int kVectorSetCount = sizeof kVectorSets / sizeof kVectorSets[0];
 
 // ---- the self-check ----

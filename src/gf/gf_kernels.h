@@ -1,14 +1,15 @@
 // Kernel sets of the region arithmetic and the one dispatcher that chooses
 // among them. The scalar set is the plain reference of every operation; each
-// vector set (SSSE3, AVX2, AVX-512BW, AVX2 + GFNI, AVX-512BW + GFNI) must give
-// its bytes exactly. A set is chosen once per process: the fastest that the
-// processor runs and that agrees with the reference on a fixed check, so a
-// miscompiled or faulty kernel falls back instead of corrupting data.
+// vector set (on x86-64 SSSE3, AVX2, AVX-512BW, AVX2 + GFNI, AVX-512BW + GFNI;
+// on aarch64 NEON) must give its bytes exactly. A set is chosen once per
+// process: the fastest that the processor runs and that agrees with the
+// reference on a fixed check, so a miscompiled or faulty kernel falls back
+// instead of corrupting data.
 //
 // The environment variable ZVFEC_GF_KERNELS (scalar, ssse3, avx2, avx512,
-// avx2-gfni or avx512-gfni) caps the choice at the named set: that set or one
-// after it in the order of preference below, so that tests and benchmarks can
-// run every set on one machine.
+// avx2-gfni, avx512-gfni or neon) caps the choice at the named set: that set
+// or one after it in the order of preference below, so that tests and
+// benchmarks can run every set on one machine.
 #pragma once
 
 #include <cstddef>
@@ -66,13 +67,15 @@ void gf_cauchy_rows_reference(uint8_t *out, int rows, const uint8_t *w, const ui
 // The plain reference.
 const gf_kernel_set &gf_kernels_scalar();
 
-// Vector sets by name, in order of preference (best first), null where this
-// build or this processor lacks the instructions.
+// Vector sets by name, in order of preference (best first) within each
+// architecture, null where this build or this processor lacks the
+// instructions.
 const gf_kernel_set *gf_kernels_avx512_gfni();
 const gf_kernel_set *gf_kernels_avx2_gfni();
 const gf_kernel_set *gf_kernels_avx512();
 const gf_kernel_set *gf_kernels_avx2();
 const gf_kernel_set *gf_kernels_ssse3();
+const gf_kernel_set *gf_kernels_neon();
 
 // Every set this processor runs, scalar first; returns how many were written
 // (at most max).

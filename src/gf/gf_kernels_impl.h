@@ -5,6 +5,7 @@
 // that the ceiling is measured on the very product the kernels use:
 //
 //   using reg;  static constexpr size_t width;            one vector
+//   static constexpr int registers;                        (optional) how many
 //   static reg load(const uint8_t *), zero(), bxor(reg, reg);
 //   static void store(uint8_t *, reg);
 //   static constexpr bool masked;                          byte-masked access
@@ -75,12 +76,23 @@ ZV_GF_INLINE void over_region(size_t bytes, Step step, size_t from = 0) {
   if (i < bytes) step(i, bytes - i);
 }
 
+// The vector registers of a set: as many as it names, else 32 of 64 bytes and
+// 16 of narrower ones.
+template <class V>
+constexpr int vector_registers() {
+  if constexpr (requires { V::registers; }) {
+    return V::registers;
+  } else {
+    return V::width == 64 ? 32 : 16;
+  }
+}
+
 // Vectors per step of a dot kernel with R rows: with few rows, each source's
 // address and constants serve several vectors, as many as leave the sums and
-// the split vectors in registers (32 of 64 bytes, else 16).
+// the split vectors in registers.
 template <class V, int R>
 constexpr int dot_vectors() {
-  constexpr int registers = V::width == 64 ? 32 : 16;
+  constexpr int registers = vector_registers<V>();
   constexpr int split_registers = sizeof(typename V::split) / sizeof(typename V::reg);
   auto fits = [&](int u) { return R * u + u * split_registers + 4 <= registers; };
   return fits(4) ? 4 : fits(2) ? 2 : 1;

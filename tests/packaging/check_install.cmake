@@ -2,8 +2,9 @@
 # consumer project that finds the package and links both libraries, and
 # builds the same consumers with the flags of the pkg-config files.
 # For a cross build, TOOLCHAIN is the toolchain file of the consumer build and
-# EMULATOR ('|'-separated command) runs its programs; the consumer of the DLL
-# gets zv_rsfec.dll beside it, as a Windows application ships it.
+# EMULATOR ('|'-separated command) runs its programs; for Windows (WINDOWS=ON)
+# the consumer of the DLL gets zv_rsfec.dll beside it, as a Windows application
+# ships it.
 # With SANITIZE=ON the libraries carry sanitizer instrumentation, and the
 # consumer is built with the same sanitizers to link and load them.
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -21,14 +22,20 @@ set(configure_args)
 set(runner)
 set(exe "")
 if(DEFINED TOOLCHAIN)
-  list(APPEND installed bin/zv_rsfec.dll lib/libzv_rsfec.dll.a lib/libzvfec.a)
   # The toolchain confines package searches to the target's sysroot; the
-  # package directory is named outright. The static consumer carries its C++
-  # runtime so that it starts without the toolchain's DLLs.
+  # package directory is named outright.
   set(configure_args -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}
-      -Dzv_rsfec_DIR=${prefix}/lib/cmake/zv_rsfec -DCMAKE_EXE_LINKER_FLAGS=-static)
+      -Dzv_rsfec_DIR=${prefix}/${LIBDIR}/cmake/zv_rsfec)
   string(REPLACE "|" ";" runner "${EMULATOR}")
-  set(exe .exe)
+  if(WINDOWS)
+    list(APPEND installed bin/zv_rsfec.dll lib/libzv_rsfec.dll.a lib/libzvfec.a)
+    # The static consumer carries its C++ runtime so that it starts without
+    # the toolchain's DLLs.
+    list(APPEND configure_args -DCMAKE_EXE_LINKER_FLAGS=-static)
+    set(exe .exe)
+  else()
+    list(APPEND installed ${LIBDIR}/libzv_rsfec.so ${LIBDIR}/libzvfec.a)
+  endif()
 endif()
 set(sanitize_flags)
 if(SANITIZE)
@@ -49,7 +56,7 @@ endforeach()
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
     -DCMAKE_PREFIX_PATH=${prefix} ${configure_args})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
-if(DEFINED TOOLCHAIN)
+if(WINDOWS)
   file(COPY ${prefix}/bin/zv_rsfec.dll DESTINATION ${WORK_DIR}/build)
 endif()
 run(${runner} ${WORK_DIR}/build/consumer_shared${exe})

@@ -35,7 +35,11 @@ __attribute__((always_inline)) inline void opaque(R &v) {
   if constexpr (sizeof(R) == 1) {
     __asm__("" : "+r"(v));
   } else {
+#if defined(__aarch64__)
+    __asm__("" : "+w"(v));  // a SIMD register
+#else
     __asm__("" : "+v"(v));
+#endif
   }
 }
 

@@ -16,6 +16,8 @@ void gf_ceiling_rounds_avx2(const gf_mul_const *c, uint8_t *state, uint64_t pair
 void gf_ceiling_rounds_avx512(const gf_mul_const *c, uint8_t *state, uint64_t pairs);
 void gf_ceiling_rounds_avx2_gfni(const gf_mul_const *c, uint8_t *state, uint64_t pairs);
 void gf_ceiling_rounds_avx512_gfni(const gf_mul_const *c, uint8_t *state, uint64_t pairs);
+#elif defined(ZVFEC_GF_ARM_KERNELS)
+void gf_ceiling_rounds_neon(const gf_mul_const *c, uint8_t *state, uint64_t pairs);
 #endif
 
 namespace {
@@ -30,6 +32,8 @@ constexpr gf_ceiling_loop kLoops[] = {
     {"avx512", 64, gf_ceiling_rounds_avx512},
     {"avx2-gfni", 32, gf_ceiling_rounds_avx2_gfni},
     {"avx512-gfni", 64, gf_ceiling_rounds_avx512_gfni},
+#elif defined(ZVFEC_GF_ARM_KERNELS)
+    {"neon", 16, gf_ceiling_rounds_neon},
 #endif
 };
 

@@ -3,7 +3,7 @@
 # /usr/aarch64-linux-gnu.
 #
 # Programs built here run on the build host under qemu-user (qemu-aarch64),
-# which finds the target's dynamic loader and libraries in that sysroot.
+# with the target's dynamic loader and libraries from that sysroot.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 
@@ -14,12 +14,19 @@ set(CMAKE_AR ${ZV_AARCH64_TRIPLE}-ar CACHE FILEPATH "")
 set(CMAKE_RANLIB ${ZV_AARCH64_TRIPLE}-ranlib CACHE FILEPATH "")
 set(CMAKE_NM ${ZV_AARCH64_TRIPLE}-nm CACHE FILEPATH "")
 
-# Headers and libraries come from the target's sysroot only; build tools from
-# the host.
-set(CMAKE_FIND_ROOT_PATH /usr/${ZV_AARCH64_TRIPLE})
+# Headers and libraries come from the target's sysroot, and from Debian's
+# arm64 packages where the host has that architecture added (multiarch, in
+# /usr/lib/aarch64-linux-gnu: Google Benchmark for the benchmarks); build
+# tools from the host.
+set(CMAKE_LIBRARY_ARCHITECTURE ${ZV_AARCH64_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH /usr/${ZV_AARCH64_TRIPLE} /)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/${ZV_AARCH64_TRIPLE})
+# The target's dynamic loader would otherwise read the host's cache of library
+# paths, which names Debian's arm64 C library where that architecture is
+# added: the libraries of the loader's own sysroot come first.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/${ZV_AARCH64_TRIPLE}
+    -E LD_LIBRARY_PATH=/usr/${ZV_AARCH64_TRIPLE}/lib)

@@ -21,6 +21,13 @@ if ((${#missing[@]})); then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO=sudo
   export DEBIAN_FRONTEND=noninteractive
+  # A package named with an architecture (name:arch) comes from that
+  # architecture's archive, which dpkg must know first (multiarch).
+  for p in "${missing[@]}"; do
+    arch="${p#*:}"
+    [ "$arch" != "$p" ] || continue
+    dpkg --print-foreign-architectures | grep -qx "$arch" || $SUDO dpkg --add-architecture "$arch"
+  done
   $SUDO apt-get update -q
   $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi

@@ -18,6 +18,8 @@ void gf_ceiling_rounds_avx2_gfni(const gf_mul_const *c, uint8_t *state, uint64_t
 void gf_ceiling_rounds_avx512_gfni(const gf_mul_const *c, uint8_t *state, uint64_t pairs);
 #elif defined(ZVFEC_GF_ARM_KERNELS)
 void gf_ceiling_rounds_neon(const gf_mul_const *c, uint8_t *state, uint64_t pairs);
+void gf_ceiling_rounds_sve256(const gf_mul_const *c, uint8_t *state, uint64_t pairs);
+void gf_ceiling_rounds_sve512(const gf_mul_const *c, uint8_t *state, uint64_t pairs);
 #endif
 
 namespace {
@@ -34,6 +36,8 @@ constexpr gf_ceiling_loop kLoops[] = {
     {"avx512-gfni", 64, gf_ceiling_rounds_avx512_gfni},
 #elif defined(ZVFEC_GF_ARM_KERNELS)
     {"neon", 16, gf_ceiling_rounds_neon},
+    {"sve256", 32, gf_ceiling_rounds_sve256},
+    {"sve512", 64, gf_ceiling_rounds_sve512},
 #endif
 };
 

@@ -7,6 +7,11 @@
 #include "gf/gf_cauchy_solve.h"
 #include "gf/gf_kernels.h"
 
+#if defined(ZVFEC_GF_ARM_KERNELS)
+#include <sys/auxv.h>
+#include <sys/prctl.h>
+#endif
+
 #if defined(ZVFEC_GF_X86_KERNELS)
 // Defined by the kernel units, each compiled for its own instructions.
 const gf_kernel_set *gf_kernels_ssse3_unchecked();
@@ -39,11 +44,30 @@ const gf_kernel_set *gf_kernels_avx2() {
 const gf_kernel_set *gf_kernels_ssse3() {
   return cpu_has(true, false, false, false) ? gf_kernels_ssse3_unchecked() : nullptr;
 }
-const gf_kernel_set *gf_kernels_neon() { return nullptr; }
 #elif defined(ZVFEC_GF_ARM_KERNELS)
-// NEON is part of every aarch64 processor.
+// Defined by the kernel units; the SVE ones compiled for one vector length.
 const gf_kernel_set *gf_kernels_neon_unchecked();
+const gf_kernel_set *gf_kernels_sve256_unchecked();
+const gf_kernel_set *gf_kernels_sve512_unchecked();
+
+namespace {
+// The processor's SVE vector length in bytes, 0 without SVE; asked of the
+// kernel, so that no SVE instruction runs where there is none.
+int sve_bytes() {
+  if ((getauxval(AT_HWCAP) & HWCAP_SVE) == 0) return 0;
+  const int vl = prctl(PR_SVE_GET_VL);
+  return vl < 0 ? 0 : vl & PR_SVE_VL_LEN_MASK;
+}
+}  // namespace
+
+// NEON is part of every aarch64 processor.
 const gf_kernel_set *gf_kernels_neon() { return gf_kernels_neon_unchecked(); }
+const gf_kernel_set *gf_kernels_sve256() {
+  return sve_bytes() == 32 ? gf_kernels_sve256_unchecked() : nullptr;
+}
+const gf_kernel_set *gf_kernels_sve512() {
+  return sve_bytes() == 64 ? gf_kernels_sve512_unchecked() : nullptr;
+}
 #endif
 #if !defined(ZVFEC_GF_X86_KERNELS)
 const gf_kernel_set *gf_kernels_avx512_gfni() { return nullptr; }
@@ -52,8 +76,10 @@ const gf_kernel_set *gf_kernels_avx512() { return nullptr; }
 const gf_kernel_set *gf_kernels_avx2() { return nullptr; }
 const gf_kernel_set *gf_kernels_ssse3() { return nullptr; }
 #endif
-#if !defined(ZVFEC_GF_X86_KERNELS) && !defined(ZVFEC_GF_ARM_KERNELS)
+#if !defined(ZVFEC_GF_ARM_KERNELS)
 const gf_kernel_set *gf_kernels_neon() { return nullptr; }
+const gf_kernel_set *gf_kernels_sve256() { return nullptr; }
+const gf_kernel_set *gf_kernels_sve512() { return nullptr; }
 #endif
 
 namespace {
@@ -67,7 +93,10 @@ struct NamedSet {
   const gf_kernel_set *(*get)();
 };
 #if defined(ZVFEC_GF_ARM_KERNELS)
-constexpr NamedSet kVectorSets[] = {{"neon", gf_kernels_neon}};
+// SVE only where its vectors are wider than NEON's; a processor has one
+// length, so at most one SVE set is there.
+constexpr NamedSet kVectorSets[] = {
+    {"sve512", gf_kernels_sve512}, {"sve256", gf_kernels_sve256}, {"neon", gf_kernels_neon}};
 #else
 constexpr NamedSet kVectorSets[] = {{"avx512-gfni", gf_kernels_avx512_gfni},
                                     {"avx2-gfni", gf_kernels_avx2_gfni},

@@ -1,13 +1,14 @@
 // Kernel sets of the region arithmetic and the one dispatcher that chooses
 // among them. The scalar set is the plain reference of every operation; each
 // vector set (on x86-64 SSSE3, AVX2, AVX-512BW, AVX2 + GFNI, AVX-512BW + GFNI;
-// on aarch64 NEON) must give its bytes exactly. A set is chosen once per
+// on aarch64 NEON, and SVE for 256- and 512-bit vectors) must give its bytes
+// exactly. A set is chosen once per
 // process: the fastest that the processor runs and that agrees with the
 // reference on a fixed check, so a miscompiled or faulty kernel falls back
 // instead of corrupting data.
 //
 // The environment variable ZVFEC_GF_KERNELS (scalar, ssse3, avx2, avx512,
-// avx2-gfni, avx512-gfni or neon) caps the choice at the named set: that set
+// avx2-gfni, avx512-gfni, neon, sve256 or sve512) caps the choice at the named set: that set
 // or one after it in the order of preference below, so that tests and
 // benchmarks can run every set on one machine.
 #pragma once
@@ -75,6 +76,8 @@ const gf_kernel_set *gf_kernels_avx2_gfni();
 const gf_kernel_set *gf_kernels_avx512();
 const gf_kernel_set *gf_kernels_avx2();
 const gf_kernel_set *gf_kernels_ssse3();
+const gf_kernel_set *gf_kernels_sve512();
+const gf_kernel_set *gf_kernels_sve256();
 const gf_kernel_set *gf_kernels_neon();
 
 // Every set this processor runs, scalar first; returns how many were written

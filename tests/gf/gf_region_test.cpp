@@ -447,7 +447,7 @@ TEST(GfDispatch, ActiveSetHonoursTheCapInTheEnvironment) {
   const char *cap = std::getenv("ZVFEC_GF_KERNELS");
   if (cap == nullptr) GTEST_SKIP() << "ZVFEC_GF_KERNELS not set";
 #if defined(__aarch64__)
-  const std::vector<std::string> order = {"scalar", "neon"};
+  const std::vector<std::string> order = {"scalar", "neon", "sve256", "sve512"};
 #else
   const std::vector<std::string> order = {"scalar", "ssse3",     "avx2",
                                           "avx512", "avx2-gfni", "avx512-gfni"};

@@ -1,20 +1,14 @@
 // The AVX2 + GFNI set's traits (see gf_kernels_impl.h): 32 bytes per step,
-// one GF(2) affine transform per product. Included by the set's kernel unit
+// one GF(2) affine transform per product (gf_kernels_gfni.h). Included by the set's kernel unit
 // and by its ceiling unit in bench/, both compiled with -mavx2 -mgfni.
 #pragma once
 
+#include "gf/gf_kernels_gfni.h"
 #include "gf/gf_kernels_ymm.h"
 
 namespace {
 
-struct Avx2Gfni : Ymm {
-  using coef = long long;
-  static coef coef_of(const gf_mul_const *c) { return static_cast<long long>(c->affine); }
-  using split = reg;
-  static split split_of(reg v) { return v; }
-  static reg product(const split &v, coef matrix) {
-    return affine(v, static_cast<uint64_t>(matrix));
-  }
+struct Avx2GfniOps : Ymm {
   static reg broadcast(uint8_t b) { return _mm256_set1_epi8(static_cast<char>(b)); }
   // The empty asm statement keeps the broadcast matrix in a register: as a
   // folded {1to4} memory operand one assembler in use encodes its
@@ -36,5 +30,7 @@ struct Avx2Gfni : Ymm {
     return _mm256_or_si256(v, _mm256_and_si256(zero_bytes, _mm256_set1_epi8(1)));
   }
 };
+
+using Avx2Gfni = Gfni<Avx2GfniOps>;
 
 }  // namespace

@@ -1,21 +1,15 @@
 // The AVX-512BW + GFNI set's traits (see gf_kernels_impl.h): 64 bytes per
-// step, one GF(2) affine transform per product; the last partial step uses
+// step, one GF(2) affine transform per product (gf_kernels_gfni.h); the last partial step uses
 // byte-masked loads and stores. Included by the set's kernel unit and by its
 // ceiling unit in bench/, both compiled with -mavx512f -mavx512bw -mgfni.
 #pragma once
 
+#include "gf/gf_kernels_gfni.h"
 #include "gf/gf_kernels_zmm.h"
 
 namespace {
 
-struct Avx512Gfni : Zmm {
-  using coef = long long;
-  static coef coef_of(const gf_mul_const *c) { return static_cast<long long>(c->affine); }
-  using split = reg;
-  static split split_of(reg v) { return v; }
-  static reg product(const split &v, coef matrix) {
-    return affine(v, static_cast<uint64_t>(matrix));
-  }
+struct Avx512GfniOps : Zmm {
   static reg broadcast(uint8_t b) { return _mm512_set1_epi8(static_cast<char>(b)); }
   // The empty asm statement keeps the broadcast matrix in a register: as a
   // folded {1to8} memory operand one assembler in use encodes its
@@ -36,5 +30,7 @@ struct Avx512Gfni : Zmm {
     return _mm512_mask_mov_epi8(v, _mm512_testn_epi8_mask(v, v), _mm512_set1_epi8(1));
   }
 };
+
+using Avx512Gfni = Gfni<Avx512GfniOps>;
 
 }  // namespace

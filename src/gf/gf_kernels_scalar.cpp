@@ -45,11 +45,9 @@ void mul_scalar(uint8_t *dst, const uint8_t *src, const gf_mul_const *c, size_t 
 constexpr size_t kScalarBlock = 1536;
 constexpr int kScalarGroup = 4;
 
-// The 256 products c * x, from the two nibble tables.
+// The 256 products c * x.
 void product_row(const gf_mul_const &c, uint8_t *row) {
-  for (int high = 0; high < 16; ++high) {
-    for (int low = 0; low < 16; ++low) row[high << 4 | low] = c.hi[high] ^ c.lo[low];
-  }
+  for (unsigned x = 0; x < 256; ++x) row[x] = gf_mul_const_apply(c, static_cast<uint8_t>(x));
 }
 
 // R rows of one block of n bytes into sum: the sources a group at a time, the

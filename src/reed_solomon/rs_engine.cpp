@@ -435,9 +435,9 @@ bool closed_form(const rs_code *code, int e, const uint32_t *repair_esi, const g
 }  // namespace
 
 rs_decode_plan::~rs_decode_plan() {
-  if (inverse_ != nullptr && inverse_ != small_inverse_) of_free(inverse_);
-  if (coeff_ != nullptr && coeff_ != small_coeff_) of_free(coeff_);
-  if (work_ != nullptr) of_free(work_);
+  if (inverse_ != small_inverse_) of_free(inverse_);
+  if (coeff_ != small_coeff_) of_free(coeff_);
+  of_free(work_);
 }
 
 rs_decode_plan::result rs_decode_plan::prepare(const rs_code *code, const gf *const *src,
@@ -569,11 +569,11 @@ int rs_decode_in_place(const rs_code *code, gf **pkt, int *index, size_t len) {
   for (int i = 0; i < k; ++i) {
     const int esi = index[i];
     if (esi < 0 || static_cast<uint32_t>(esi) >= code->n) return kRsBadIndex;
-    const bool own = esi == i;
-    src[i] = own ? pkt[i] : nullptr;
-    if (own) {
+    if (esi == i) {
+      src[i] = pkt[i];
       received[count++] = pkt[i];
     } else {
+      src[i] = nullptr;
       repair[offered] = pkt[i];
       repair_esi[offered++] = static_cast<uint32_t>(esi);
       largest_esi = std::max(largest_esi, static_cast<uint32_t>(esi));

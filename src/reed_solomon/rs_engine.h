@@ -97,9 +97,10 @@ void rs_matrix_multiply(uint16_t m, const gf *a, const gf *b, gf *c, int n, int 
 // missing source, the coefficients of one sum of products over the k symbols
 // used, and takes its working memory: in closed form in GF(2^8) while the
 // repair ESIs are below 256, else by inverting the e x e system and folding
-// the received sources' share into the solution. run then writes each missing source symbol i into
-// out[i] (k entries; null entries are skipped), eight per pass over the k symbols. Buffers may be
-// shared with the inputs: every input is read before any output is written.
+// the received sources' share into the solution. run then writes each missing
+// source symbol i into out[i] (k entries; null entries are skipped), eight per
+// pass over the k symbols. Buffers may be shared with the inputs: every input
+// is read before any output is written.
 class rs_decode_plan {
  public:
   enum result { kOk = 0, kTooFew = -1, kSingular = -2, kNoMemory = -3 };
